@@ -1,0 +1,51 @@
+#include "system/large_disk_setting.h"
+
+namespace {
+
+const char kParametersKey[] = "System\\CurrentControlSet\\Services\\Atapi\\Parameters";
+const char kValueName[] = "EnableBigLba";
+
+// Owns one open key; every path out of a registry operation closes it.
+class RegistryKey {
+public:
+    RegistryKey() = default;
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+    ~RegistryKey() {
+        if (key_ != nullptr) RegCloseKey(key_);
+    }
+    HKEY* Receive() { return &key_; }
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+bool ReadLargeDiskSetting() {
+    // All access even for reading: a user who could not write the value is not offered to.
+    RegistryKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParametersKey, 0, KEY_ALL_ACCESS, key.Receive()) != ERROR_SUCCESS)
+        return false;
+
+    // The type is not asked for: any value of up to four bytes that is not all zero counts as on.
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegQueryValueExA(key.Get(), kValueName, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    return value != 0;
+}
+
+DWORD WriteLargeDiskSetting() {
+    RegistryKey key;
+    char noClass[] = "";
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kParametersKey, 0, noClass, REG_OPTION_NON_VOLATILE,
+                                  KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr);
+    if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+
+    const DWORD enabled = 1;
+    return static_cast<DWORD>(RegSetValueExA(key.Get(), kValueName, 0, REG_DWORD,
+                                             reinterpret_cast<const BYTE*>(&enabled), sizeof enabled));
+}

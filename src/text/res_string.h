@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <windows.h>
+
+// The module whose resources hold every text and the dialog; set once, first thing in WinMain.
+extern HINSTANCE g_instance;
+
+// Thrown by ResString::Load as the bare code: 1 no module, 2 no such (or an empty) entry,
+// 4 the loader reported a negative count.
+using ResourceError = std::uint32_t;
+
+struct BrandToken {
+    const char* token;
+    const char* value;
+};
+
+// Order matters: "APPNAME" lies inside the two tokens before it, which must go first.
+extern const BrandToken BrandTokenTable[5];
+
+class ResString : public std::string {
+public:
+    // Loads a string-table entry and replaces every brand token; on failure throws and leaves
+    // the string as it was.
+    ResString& Load(HINSTANCE instance, UINT id);
+
+    // Replaces every occurrence of token, right-most first; 0 (string unchanged) if either is null.
+    int ReplaceAll(const char* token, const char* value);
+};
