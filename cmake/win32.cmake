@@ -42,3 +42,10 @@ target_link_options(Halvenor PRIVATE ${HALVENOR_WIN32_LINK_OPTIONS})
 set_target_properties(Halvenor PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 enable_testing()
+
+# Checks of the built image and end-to-end runs under Wine; they run on the build machine.
+foreach(suite binary release e2e)
+    if(EXISTS ${CMAKE_SOURCE_DIR}/tests/${suite}/CMakeLists.txt)
+        add_subdirectory(tests/${suite})
+    endif()
+endforeach()
