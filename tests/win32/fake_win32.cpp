@@ -409,6 +409,7 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
     if (open == g_state.openKeys.end()) return ERROR_INVALID_HANDLE;
     if ((open->second.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
     if (data != nullptr && dataSize == nullptr) return ERROR_INVALID_PARAMETER;
+    if (data != nullptr) g_state.queryBufferOnEntry.assign(data, data + *dataSize);
     const auto value = fake::GetValue(open->second.path, valueName ? valueName : "");
     if (!value) return ERROR_FILE_NOT_FOUND;
     if (type != nullptr) *type = value->type;

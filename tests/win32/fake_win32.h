@@ -67,6 +67,7 @@ struct State {
     LONG setError = ERROR_SUCCESS;     // non-zero: RegSetValueExA refuses with it
     std::map<HKEY, OpenKey> openKeys;
     int keysOpened = 0;
+    std::vector<BYTE> queryBufferOnEntry;  // RegQueryValueExA: the caller's buffer as it arrived
 
     Version version;
     bool versionRecordWasCleared = true;  // every byte but the size field zero at each query
