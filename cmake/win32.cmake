@@ -34,7 +34,7 @@ add_custom_command(
 set_source_files_properties(res/halvenor.rc PROPERTIES
     OBJECT_DEPENDS "${HALVENOR_RES_BUILD}/license.txt;${HALVENOR_RES_BUILD}/halvenor.ico;${CMAKE_SOURCE_DIR}/res/resource.h")
 
-add_executable(Halvenor WIN32 src/app/unhandled_error.cpp res/halvenor.rc)
+add_executable(Halvenor WIN32 src/app/unhandled_error.cpp src/app/runtime_trim.cpp res/halvenor.rc)
 target_include_directories(Halvenor PRIVATE ${HALVENOR_RES_BUILD} src res)
 target_compile_options(Halvenor PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Werror ${HALVENOR_WIN32_COMPILE_OPTIONS}>)
 target_link_libraries(Halvenor PRIVATE halvenor_product)
