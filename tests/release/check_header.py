@@ -1,0 +1,108 @@
+"""Checks the PE headers of Halvenor.exe for what Windows 2000 and XP need to start it.
+
+Usage: check_header.py Halvenor.exe
+       check_header.py --self-test Halvenor.exe
+
+Windows 2000 refuses an image that asks for a subsystem or OS version above 5.0, and a GUI
+program that carries a side-by-side manifest depends on the activation-context loader of XP.
+Wine starts either, so only these checks notice. ASLR and DEP are requested too; Windows 2000
+and XP before SP2 ignore both flags. With --self-test, patches each checked field of the real
+image and fails unless the patched image is reported.
+"""
+import sys
+
+import pefile
+
+IMAGE_FILE_MACHINE_I386 = 0x014C
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+IMAGE_FILE_EXECUTABLE_IMAGE = 0x0002
+PE32_MAGIC = 0x010B
+IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+DYNAMIC_BASE = 0x0040
+NX_COMPAT = 0x0100
+RT_MANIFEST = 24
+
+
+def resource_types(pe):
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return []
+    return [entry.id for entry in pe.DIRECTORY_ENTRY_RESOURCE.entries]
+
+
+def relocation_bytes(pe):
+    return pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]].Size
+
+
+def check(pe):
+    """Every mismatch as 'field: actual, expected ...'."""
+    file_header, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
+    checks = [
+        ("machine", hex(file_header.Machine), hex(IMAGE_FILE_MACHINE_I386)),
+        ("optional header magic (PE32)", hex(optional.Magic), hex(PE32_MAGIC)),
+        ("executable image flag", bool(file_header.Characteristics & IMAGE_FILE_EXECUTABLE_IMAGE), True),
+        ("subsystem", optional.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI),
+        ("subsystem version", (optional.MajorSubsystemVersion, optional.MinorSubsystemVersion), (4, 0)),
+        ("OS version", (optional.MajorOperatingSystemVersion, optional.MinorOperatingSystemVersion), (4, 0)),
+        ("ASLR flag (DYNAMIC_BASE)", bool(optional.DllCharacteristics & DYNAMIC_BASE), True),
+        ("DEP flag (NX_COMPAT)", bool(optional.DllCharacteristics & NX_COMPAT), True),
+        # Without relocations an image cannot be moved, so the ASLR flag would be a promise only.
+        ("relocations stripped", bool(file_header.Characteristics & IMAGE_FILE_RELOCS_STRIPPED), False),
+        ("relocation table present", relocation_bytes(pe) > 0, True),
+        ("side-by-side manifest resource", RT_MANIFEST in resource_types(pe), False),
+        ("link timestamp", file_header.TimeDateStamp, 0),
+    ]
+    return [f"{what}: {actual!r}, expected {expected!r}" for what, actual, expected in checks if actual != expected]
+
+
+def patched(data, patch):
+    pe = pefile.PE(data=data)
+    patch(pe)
+    return pefile.PE(data=bytes(pe.write()))
+
+
+def self_test(data):
+    def set_field(header, field, value):
+        return lambda pe: setattr(getattr(pe, header), field, value)
+
+    def clear_flag(header, field, flag):
+        return lambda pe: setattr(getattr(pe, header), field, getattr(getattr(pe, header), field) & ~flag)
+
+    def add_manifest(pe):
+        pe.DIRECTORY_ENTRY_RESOURCE.entries[0].struct.Name = RT_MANIFEST
+
+    faults = [
+        ("x64 machine", set_field("FILE_HEADER", "Machine", 0x8664), "machine"),
+        ("PE32+ magic", set_field("OPTIONAL_HEADER", "Magic", 0x020B), "magic"),
+        ("console subsystem", set_field("OPTIONAL_HEADER", "Subsystem", 3), "subsystem:"),
+        ("subsystem 5.1", set_field("OPTIONAL_HEADER", "MajorSubsystemVersion", 5), "subsystem version"),
+        ("subsystem 4.1", set_field("OPTIONAL_HEADER", "MinorSubsystemVersion", 1), "subsystem version"),
+        ("OS 5.1", set_field("OPTIONAL_HEADER", "MajorOperatingSystemVersion", 5), "OS version"),
+        ("no ASLR", clear_flag("OPTIONAL_HEADER", "DllCharacteristics", DYNAMIC_BASE), "ASLR"),
+        ("no DEP", clear_flag("OPTIONAL_HEADER", "DllCharacteristics", NX_COMPAT), "DEP"),
+        ("relocations stripped", lambda pe: setattr(pe.FILE_HEADER, "Characteristics",
+                                                    pe.FILE_HEADER.Characteristics | IMAGE_FILE_RELOCS_STRIPPED),
+         "relocations stripped"),
+        ("a manifest", add_manifest, "manifest"),
+        ("a link timestamp", set_field("FILE_HEADER", "TimeDateStamp", 0x3A000000), "timestamp"),
+    ]
+    failures = [f"real image: {p}" for p in check(pefile.PE(data=data))]
+    for what, patch, mark in faults:
+        problems = check(patched(data, patch))
+        if not any(mark in p for p in problems):
+            failures.append(f"{what} went unreported (problems: {problems})")
+    return failures
+
+
+def main(argv):
+    testing = argv[1:2] == ["--self-test"]
+    image = argv[2] if testing else argv[1]
+    with open(image, "rb") as f:
+        data = f.read()
+    failures = self_test(data) if testing else check(pefile.PE(data=data))
+    for failure in failures:
+        print(f"{image}: {failure}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
