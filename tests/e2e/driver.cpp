@@ -354,12 +354,12 @@ void CheckAgreementDialog(HWND dialog) {
 // Esc goes through the dialog manager as a keypress to the focused button, and once more as the
 // bare IDCANCEL command it turns into; neither may end the dialog.
 void PressEscape(HWND dialog) {
-    HWND focus = GetDlgItem(dialog, IDC_AGREE);
-    PostMessageA(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     // A posted marker behind the keypress shows when the dialog has read it.
     HWND terms = GetDlgItem(dialog, IDC_TERMS);
     const LRESULT marker = Send(terms, EM_GETLIMITTEXT, 0, 0) + 1;
+    HWND focus = GetDlgItem(dialog, IDC_AGREE);
+    PostMessageA(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(focus, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     PostMessageA(terms, EM_SETLIMITTEXT, static_cast<WPARAM>(marker), 0);
     if (!PumpUntil(kWindowTimeoutMs, [&] {
             DWORD_PTR limit = 0;
@@ -383,6 +383,9 @@ void HandleBox(const BoxKind& kind, const Answer& answer) {
         std::printf("  | %s\n", text.substr(start, end - start).c_str());
         start = end + 1;
     }
+    for (const BoxKind& other : kBoxes)
+        if (&other != &kind && text == Loaded(other.textId))
+            Fail(std::string("expected the ") + kind.name + " box, got the " + other.name + " box");
     Expect(std::string(kind.name) + " text", text, Loaded(kind.textId));
 
     std::set<int> buttons;
