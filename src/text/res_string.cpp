@@ -30,23 +30,51 @@ ResString& ResString::Load(HINSTANCE instance, UINT id) {
 int ResString::ReplaceAll(const char* token, const char* value) {
     if (token == nullptr || value == nullptr) return 0;
 
-    // Each search restarts from the end of the whole string, so an occurrence that a
-    // replacement forms across its own edge is replaced too. An occurrence made only of
-    // replacement text is passed over: every replacement then uses up at least one character
-    // of the text as it was, so the loop ends for any input, an empty token or a value that
-    // holds its own token included. No brand value can form a brand token by itself.
+    // Each search starts at the right, so an occurrence that a replacement forms across its
+    // own edge is replaced too. An occurrence made only of replacement text is passed over:
+    // every replacement then uses up at least one character of the text as it was, so the
+    // loop ends for any input, an empty token or a value that holds its own token included.
+    // No brand value can form a brand token by itself.
+    //
+    // Right of the text just put in, no occurrence holds an original character (the one
+    // replaced was the right-most that did), so the search goes on leftwards from its end.
+    // What lies beyond a token's reach from there is parked, last character first, until the
+    // end: a value that holds its own token many times would otherwise cost a search from the
+    // far end and a shift of the whole string per replacement, minutes for a few kilobytes.
     const std::size_t tokenLength = std::strlen(token);
     const std::size_t valueLength = std::strlen(value);
-    std::string untouched(size(), '\1');
+    std::string untouched(size(), '\1');  // per character: still the text as it was
+    std::string parked;
+    std::string parkedUntouched;
+    const auto park = [&](std::size_t count) {
+        parked.append(rbegin(), rbegin() + static_cast<std::ptrdiff_t>(count));
+        erase(size() - count);
+        parkedUntouched.append(untouched.rbegin(), untouched.rbegin() + static_cast<std::ptrdiff_t>(count));
+        untouched.erase(untouched.size() - count);
+    };
+    const auto unpark = [&](std::size_t count) {
+        count = std::min(count, parked.size());
+        append(parked.rbegin(), parked.rbegin() + static_cast<std::ptrdiff_t>(count));
+        parked.erase(parked.size() - count);
+        untouched.append(parkedUntouched.rbegin(), parkedUntouched.rbegin() + static_cast<std::ptrdiff_t>(count));
+        parkedUntouched.erase(parkedUntouched.size() - count);
+    };
+
     std::size_t at = rfind(token);
     while (at != npos) {
-        if (untouched.find('\1', at) < at + tokenLength) {
-            replace(at, tokenLength, value, valueLength);
-            untouched.replace(at, tokenLength, valueLength, '\0');
-            at = rfind(token);
+        if (std::memchr(untouched.data() + at, '\1', tokenLength) != nullptr) {
+            park(size() - (at + tokenLength));
+            erase(at);
+            untouched.erase(at);
+            append(value, valueLength);
+            untouched.append(valueLength, '\0');
+            const std::size_t end = size();
+            unpark(tokenLength - 1);
+            at = end == 0 ? npos : rfind(token, end - 1);
         } else {
             at = at == 0 ? npos : rfind(token, at - 1);
         }
     }
+    unpark(parked.size());
     return 1;
 }
