@@ -15,7 +15,7 @@ import pefile
 
 DLLS = {"KERNEL32", "USER32", "ADVAPI32", "MSVCRT"}
 RELEASES = {"NT3.1", "NT3.5", "NT3.51", "NT4.0", "2000"}
-SOURCES = {"learn", "psdk2000", "msvcrt6"}
+SOURCES = {"learn", "msdn", "msvcrt6"}
 
 
 def dll_name(raw):
