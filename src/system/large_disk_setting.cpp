@@ -1,30 +1,18 @@
 #include "system/large_disk_setting.h"
 
+#include "system/scoped_handle.h"
+
 namespace {
 
 const char kParametersKey[] = "System\\CurrentControlSet\\Services\\Atapi\\Parameters";
 const char kValueName[] = "EnableBigLba";
 
-// Owns one open key; every path out of a registry operation closes it.
-class RegistryKey {
-public:
-    RegistryKey() = default;
-    RegistryKey(const RegistryKey&) = delete;
-    RegistryKey& operator=(const RegistryKey&) = delete;
-    ~RegistryKey() {
-        if (key_ != nullptr) RegCloseKey(key_);
-    }
-    HKEY* Receive() { return &key_; }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
+using RegistryKey = ScopedHandle<HKEY, RegCloseKey>;
 
 }  // namespace
 
 bool ReadLargeDiskSetting() {
-    // All access even for reading: a user who could not write the value is not offered to.
+    // All access even for reading: without the right to change the key the switch reads as off.
     RegistryKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParametersKey, 0, KEY_ALL_ACCESS, key.Receive()) != ERROR_SUCCESS)
         return false;

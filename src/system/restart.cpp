@@ -3,30 +3,12 @@
 #include <windows.h>
 
 #include "system/os_version.h"
-
-namespace {
-
-class TokenHandle {
-public:
-    TokenHandle() = default;
-    TokenHandle(const TokenHandle&) = delete;
-    TokenHandle& operator=(const TokenHandle&) = delete;
-    ~TokenHandle() {
-        if (handle_ != nullptr) CloseHandle(handle_);
-    }
-    HANDLE* Receive() { return &handle_; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_ = nullptr;
-};
-
-}  // namespace
+#include "system/scoped_handle.h"
 
 void EnableShutdownPrivilege() {
     if (ClassifyOs().kind < WindowsNt4) return;
 
-    TokenHandle token;
+    ScopedHandle<HANDLE, CloseHandle> token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Receive())) return;
 
     TOKEN_PRIVILEGES privileges = {};
