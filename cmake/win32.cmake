@@ -20,8 +20,8 @@ target_compile_options(halvenor_product PRIVATE ${HALVENOR_WIN32_COMPILE_OPTIONS
 
 set(HALVENOR_RES_BUILD ${CMAKE_BINARY_DIR}/res)
 add_custom_command(
-    OUTPUT ${HALVENOR_RES_BUILD}/license.txt
-    COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_SOURCE_DIR}/res/license.txt -DOUTPUT=${HALVENOR_RES_BUILD}/license.txt
+    OUTPUT ${HALVENOR_RES_BUILD}/license_crlf.txt
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_SOURCE_DIR}/res/license.txt -DOUTPUT=${HALVENOR_RES_BUILD}/license_crlf.txt
             -P ${CMAKE_SOURCE_DIR}/cmake/crlf.cmake
     DEPENDS ${CMAKE_SOURCE_DIR}/res/license.txt ${CMAKE_SOURCE_DIR}/cmake/crlf.cmake
     COMMENT "Terms text with CR LF line breaks")
@@ -32,7 +32,7 @@ add_custom_command(
     DEPENDS ${CMAKE_SOURCE_DIR}/res/make_icon.py
     COMMENT "Program icon")
 set_source_files_properties(res/halvenor.rc PROPERTIES
-    OBJECT_DEPENDS "${HALVENOR_RES_BUILD}/license.txt;${HALVENOR_RES_BUILD}/halvenor.ico;${CMAKE_SOURCE_DIR}/res/resource.h")
+    OBJECT_DEPENDS "${HALVENOR_RES_BUILD}/license_crlf.txt;${HALVENOR_RES_BUILD}/halvenor.ico;${CMAKE_SOURCE_DIR}/res/resource.h")
 
 add_executable(Halvenor WIN32 src/app/unhandled_error.cpp src/app/runtime_trim.cpp res/halvenor.rc)
 target_include_directories(Halvenor PRIVATE ${HALVENOR_RES_BUILD} src res)
