@@ -116,6 +116,8 @@ const Road kRoads[] = {
      },
      {kAlreadyEnabled}, true, false, 1, 0},
     {"EnableAnsweredNo", [] { Answer({IDNO, IDYES}); }, {kEnablePrompt}, true, false, std::nullopt, 0},
+    // MessageBoxA returns 0 when it cannot show the box: no answer at all, so no consent.
+    {"EnableBoxFailed", [] { Answer({0, IDYES, IDYES}); }, {kEnablePrompt}, true, false, std::nullopt, 0},
     {"WriteRefused",
      [] {
          fake::state().setError = ERROR_ACCESS_DENIED;
@@ -136,6 +138,7 @@ const Road kRoads[] = {
          Answer({IDYES, IDNO, IDYES});
      },
      {kEnablePrompt, kRestartPrompt}, true, true, 1, 0},
+    {"RestartBoxFailed", [] { Answer({IDYES, 0, IDYES}); }, {kEnablePrompt, kRestartPrompt}, true, true, 1, 0},
     {"RestartAnsweredYesOn2000Sp3",
      [] {
          SetVersion(5, 0, "Service Pack 3");

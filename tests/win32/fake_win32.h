@@ -86,7 +86,7 @@ struct State {
     std::vector<INT_PTR> dialogProcResults;  // what the procedure returned, message by message
     std::optional<INT_PTR> endDialogResult;
 
-    std::deque<int> answers;  // one per message box; an empty queue answers IDOK
+    std::deque<int> answers;  // one per message box, 0 for a box that could not be shown; empty: IDOK
     std::vector<Box> boxes;
 
     bool tokenOpenFails = false;
