@@ -92,6 +92,8 @@ TEST(WriteLargeDiskSetting, StoresDwordOneOrPassesTheRefusalOn) {
         {"string", {true, true, REG_SZ, {'o', 'f', 'f', 0}}, ERROR_SUCCESS, ERROR_SUCCESS, 0},
         {"create refused, no key", kNoKey, ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_ACCESS_DENIED},
         {"create refused, dword 0", kDwordZero, ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_ACCESS_DENIED},
+        {"create refused, volatile parent", kNoKey, ERROR_CHILD_MUST_BE_VOLATILE, ERROR_SUCCESS,
+         ERROR_CHILD_MUST_BE_VOLATILE},
         {"set refused", kDwordZero, ERROR_SUCCESS, kCantWrite, kCantWrite},
     };
     for (const Case& c : cases) {

@@ -124,6 +124,13 @@ const Road kRoads[] = {
          Answer({IDYES, IDYES, IDYES});
      },
      {kEnablePrompt, kWriteFailed}, true, true, std::nullopt, 0},
+    // Any refusal counts, not only access denied: a volatile parent takes no lasting subkey.
+    {"CreateRefusedUnderVolatileParent",
+     [] {
+         fake::state().createError = ERROR_CHILD_MUST_BE_VOLATILE;
+         Answer({IDYES, IDYES, IDYES});
+     },
+     {kEnablePrompt, kWriteFailed}, true, true, std::nullopt, 0},
     {"NoRightToOpenKeyForAllAccess",
      [] {
          fake::SetDword(kParameters, kValueName, 0xdeadbeef);
