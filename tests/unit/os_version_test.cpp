@@ -105,6 +105,7 @@ TEST(ServicePackFromText, ReadsTheDecimalNumberAfterTheMatch) {
         {"two blanks", 1252, "Service Pack  3", 0, "SERVICE PACK  3"},
         {"sign", 1252, "Service Pack -1", 0, "SERVICE PACK -1"},
         {"no blank in name", 1252, "ServicePack 1", 0, "SERVICEPACK 1"},
+        {"last letter differs", 1252, "Service Pacx 1", 0, "SERVICE PACX 1"},
         {"inside text", 1252, "Windows Service Pack 2, v.2180", 2, "WINDOWS SERVICE PACK 2, V.2180"},
         {"first match wins", 1252, "Service Pack 1, Service Pack 2", 1, "SERVICE PACK 1, SERVICE PACK 2"},
         {"accents before", 1252, "\xE9t\xE9 \xFF service pack 4", 4, "\xC9T\xC9 \x9F SERVICE PACK 4"},
