@@ -22,7 +22,7 @@ std::string Loaded(const std::string& text) {
 
 TEST(ResStringLoad, ReplacesEveryBrandToken) {
     struct Case {
-        const char* text;
+        std::string text;
         const char* expected;
     } const cases[] = {
         {"no token at all", "no token at all"},
@@ -33,6 +33,8 @@ TEST(ResStringLoad, ReplacesEveryBrandToken) {
         {"oemname Oemname OEMNAMe", "oemname Oemname OEMNAMe"},
         // "DOS" from the first value and the "APPNAME" after it form a new "DOSAPPNAME".
         {"DOSAPPNAMEAPPNAME", "Velmora for Velmora for DOS"},
+        // The loader counts past a zero inside the entry; the text ends at that zero all the same.
+        {std::string("OEMNAME\0OEMNAME", 15), "Torvane"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
