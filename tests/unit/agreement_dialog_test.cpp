@@ -93,13 +93,27 @@ TEST(AgreementDialog, InitialisesInOrderAndShowsTheTermsExactly) {
     EXPECT_EQ(fake::state().dialogProcResults, (std::vector<INT_PTR>{TRUE, TRUE}));
 }
 
-TEST(AgreementDialog, WithoutTheTermsResourceLeavesTheBoxEmptyAndStillAgrees) {
-    Prepare();
-    fake::state().resources.clear();
-    EXPECT_EQ(RunDialog({{WM_COMMAND, IDC_AGREE, 0}}), IDC_AGREE);
-    EXPECT_EQ(fake::state().controlTexts.count(IDC_TERMS), 0u);
-    EXPECT_EQ(fake::CountCalls("LoadResource"), 0);
-    EXPECT_EQ(fake::state().dialogProcResults.front(), TRUE);
+TEST(AgreementDialog, WithoutTheTermsLeavesTheBoxEmptyAndStillAgrees) {
+    struct Case {
+        const char* name;
+        bool found;
+        bool locks;
+        int loads;  // LoadResource calls: nothing is loaded that was not found
+    } const cases[] = {
+        {"no such resource", false, true, 0},
+        {"found and loaded, not locked", true, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare();
+        if (!c.found) fake::state().resources.clear();
+        fake::state().lockResourceFails = !c.locks;
+        EXPECT_EQ(RunDialog({{WM_COMMAND, IDC_AGREE, 0}}), IDC_AGREE);
+        const auto terms = fake::state().controlTexts.find(IDC_TERMS);
+        EXPECT_TRUE(terms == fake::state().controlTexts.end()) << "terms shown: " << terms->second;
+        EXPECT_EQ(fake::CountCalls("LoadResource"), c.loads);
+        EXPECT_EQ(fake::state().dialogProcResults.front(), TRUE);
+    }
 }
 
 TEST(AgreementDialog, AMissingHeadingIsNotSwallowed) {

@@ -239,7 +239,7 @@ HGLOBAL WINAPI LoadResource(HMODULE module, HRSRC resource) {
 
 LPVOID WINAPI LockResource(HGLOBAL data) {
     fake::Log("LockResource", {fake::Ptr(data)});
-    if (data == nullptr) return nullptr;
+    if (data == nullptr || g_state.lockResourceFails) return nullptr;
     const auto* entry = static_cast<const std::pair<const std::string, std::string>*>(data);
     fake::g_lockedResources.push_back(std::make_unique<std::string>(entry->second + fake::kGuard));
     return fake::g_lockedResources.back()->data();

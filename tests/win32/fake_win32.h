@@ -76,6 +76,7 @@ struct State {
     std::map<UINT, std::string> strings;   // string table of the module
     std::map<UINT, int> loaderResults;     // forced LoadStringA results (e.g. negative)
     std::map<std::string, std::string> resources;  // "TYPE/NAME" (ids as "#n") -> bytes, no terminator
+    bool lockResourceFails = false;                // LockResource yields null even for a loaded resource
 
     RECT desktop = {0, 0, 1024, 768};
     RECT dialog = {0, 0, 642, 518};
