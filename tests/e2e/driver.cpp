@@ -2,12 +2,13 @@
 // texts against the ones compiled into the executable, presses the planned button and finally
 // checks the exit code and how many restarts were requested.
 //
-//   driver.exe [--shots=DIR] [--restarts=N] [--deny-key-access] Halvenor.exe STEP...
+//   driver.exe [--shots=DIR] [--restarts=N] [--exit-code=N] [--deny-key-access] Halvenor.exe [STEP...]
 //   driver.exe --show-value
 //
 // STEP is one of esc, agree, disagree, close (the agreement dialog) or BOX=ANSWER, with BOX one
 // of not-applicable, already-enabled, enable-prompt, write-failed, restart-prompt and ANSWER
-// ok, yes or no. Exit code 0 means every check held.
+// ok, yes or no. With no step, Halvenor must end without showing any window. Exit code 0
+// means every check held.
 
 #include <windows.h>
 #include <aclapi.h>
@@ -432,7 +433,7 @@ void RunStep(const std::string& step, HWND& dialog) {
     Fail("unknown step " + Quoted(step));
 }
 
-void FinishRun(int expectedRestarts) {
+void FinishRun(int expectedRestarts, DWORD expectedCode) {
     if (!PumpUntil(kExitTimeoutMs, [] {
             const std::vector<HWND> windows = VisibleWindows();
             if (!windows.empty()) Fail("unexpected " + Describe(windows[0]) + " after the last step");
@@ -441,7 +442,8 @@ void FinishRun(int expectedRestarts) {
         Fail("Halvenor did not end within " + std::to_string(kExitTimeoutMs / 1000) + " s after the last step");
     DWORD code = 0;
     GetExitCodeProcess(g_child.hProcess, &code);
-    if (code != 0) Fail("Halvenor exit code " + std::to_string(code) + ", expected 0");
+    if (code != expectedCode)
+        Fail("Halvenor exit code " + std::to_string(code) + ", expected " + std::to_string(expectedCode));
 
     // ExitWindowsEx starts the end-session helper before it returns, so any restart request is
     // either answered already or its helper is still running now.
@@ -452,7 +454,7 @@ void FinishRun(int expectedRestarts) {
             return true;
         }))
         Fail("the end-session helper did not finish");
-    std::printf("exit code 0, %d restart request(s)\n", g_endSessionRequests);
+    std::printf("exit code %lu, %d restart request(s)\n", code, g_endSessionRequests);
     if (g_endSessionRequests != expectedRestarts)
         Fail(std::to_string(g_endSessionRequests) + " restart request(s), expected " + std::to_string(expectedRestarts));
     // Wine turns EWX_REBOOT alone into a bare --end-session; a shutdown adds --shutdown, and a
@@ -527,16 +529,19 @@ int ShowValue() {
 int Run(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--show-value") == 0) return ShowValue();
     int expectedRestarts = 0;
+    DWORD expectedCode = 0;
     bool denyKeyAccess = false;
     int arg = 1;
     for (; arg < argc && std::strncmp(argv[arg], "--", 2) == 0; ++arg) {
         const std::string option = argv[arg];
         if (option.rfind("--shots=", 0) == 0) g_shots = option.substr(8);
         else if (option.rfind("--restarts=", 0) == 0) expectedRestarts = std::atoi(option.c_str() + 11);
+        else if (option.rfind("--exit-code=", 0) == 0) expectedCode = std::strtoul(option.c_str() + 12, nullptr, 10);
         else if (option == "--deny-key-access") denyKeyAccess = true;
         else Fail("unknown option " + option);
     }
-    if (arg + 1 >= argc) Fail("usage: driver.exe [--shots=DIR] [--restarts=N] [--deny-key-access] Halvenor.exe STEP...");
+    if (arg >= argc)
+        Fail("usage: driver.exe [--shots=DIR] [--restarts=N] [--exit-code=N] [--deny-key-access] Halvenor.exe [STEP...]");
     const char* exe = argv[arg++];
 
     g_product = LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -557,7 +562,7 @@ int Run(int argc, char** argv) {
     try {
         HWND dialog = nullptr;
         for (; arg < argc; ++arg) RunStep(argv[arg], dialog);
-        FinishRun(expectedRestarts);
+        FinishRun(expectedRestarts, expectedCode);
     } catch (...) {
         TerminateProcess(g_child.hProcess, 1);
         throw;
