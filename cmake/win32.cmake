@@ -1,4 +1,4 @@
-# Halvenor.exe: one self-contained PE32 GUI image that Windows 2000 will load.
+# Halvenor.exe: one self-contained PE32 GUI image that every Windows from 95 and NT 4.0 on will load.
 enable_language(RC)
 
 find_program(HALVENOR_PYTHON NAMES python3 REQUIRED)
@@ -10,11 +10,33 @@ set(HALVENOR_WIN32_LINK_OPTIONS
     -mwindows
     -s
     -Wl,--gc-sections
-    # Windows 2000 refuses images that ask for a subsystem or OS version above 5.0.
+    # Windows 95 and NT 4.0 refuse images that ask for a subsystem or OS version above 4.0.
     -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
     -Wl,--major-os-version,4 -Wl,--minor-os-version,0
     -Wl,--dynamicbase -Wl,--nxcompat
     -Wl,--no-insert-timestamp)
+
+# Halvenor.exe brings its own C run-time (src/runtime) instead of MinGW's start-up and
+# msvcrt.dll, so it starts on Windows 95 and imports nothing but KERNEL32, USER32 and
+# ADVAPI32. Linking this library makes an image of that kind.
+add_library(halvenor_runtime OBJECT src/runtime/c_runtime.cpp)
+# The compiler would otherwise recognise the byte loops of memcpy and memset and call them.
+target_compile_options(halvenor_runtime PRIVATE -Wall -Wextra -Werror ${HALVENOR_WIN32_COMPILE_OPTIONS}
+                       -ffreestanding -fno-tree-loop-distribute-patterns)
+# GCC's crtbegin.o and crtend.o still frame the unwind tables: the first marks their start and
+# registers them, the last ends them, so it must come after every library.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=crtbegin.o
+                OUTPUT_VARIABLE HALVENOR_CRTBEGIN OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=crtend.o
+                OUTPUT_VARIABLE HALVENOR_CRTEND OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+target_link_options(halvenor_runtime INTERFACE
+    ${HALVENOR_WIN32_LINK_OPTIONS}
+    -nostartfiles -nodefaultlibs ${HALVENOR_CRTBEGIN}
+    # No data is imported from any DLL, so no run-time pseudo-relocation is ever needed; should
+    # a library start to need one, the link fails here instead of the start on Windows.
+    -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc)
+target_link_libraries(halvenor_runtime INTERFACE
+    -Wl,--start-group stdc++ gcc gcc_eh kernel32 user32 advapi32 -Wl,--end-group ${HALVENOR_CRTEND})
 
 target_compile_options(halvenor_product PRIVATE ${HALVENOR_WIN32_COMPILE_OPTIONS})
 
@@ -34,11 +56,10 @@ add_custom_command(
 set_source_files_properties(res/halvenor.rc PROPERTIES
     OBJECT_DEPENDS "${HALVENOR_RES_BUILD}/license_crlf.txt;${HALVENOR_RES_BUILD}/halvenor.ico;${CMAKE_SOURCE_DIR}/res/resource.h")
 
-add_executable(Halvenor WIN32 src/app/unhandled_error.cpp src/app/runtime_trim.cpp res/halvenor.rc)
+add_executable(Halvenor WIN32 src/app/unhandled_error.cpp src/runtime/runtime_trim.cpp res/halvenor.rc)
 target_include_directories(Halvenor PRIVATE ${HALVENOR_RES_BUILD} src res)
 target_compile_options(Halvenor PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Werror ${HALVENOR_WIN32_COMPILE_OPTIONS}>)
-target_link_libraries(Halvenor PRIVATE halvenor_product)
-target_link_options(Halvenor PRIVATE ${HALVENOR_WIN32_LINK_OPTIONS})
+target_link_libraries(Halvenor PRIVATE halvenor_product halvenor_runtime)
 # What each library adds to the image; scripts/figures sums it up. The image is the same without it.
 target_link_options(Halvenor PRIVATE -Wl,-Map=${CMAKE_BINARY_DIR}/Halvenor.map)
 set_target_properties(Halvenor PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

@@ -3,19 +3,22 @@
 Usage: check_imports.py Halvenor.exe imports.txt
        check_imports.py --self-test Halvenor.exe imports.txt
 
-Windows 2000 refuses to start a program with even one import its DLLs do not export, and Wine
+Windows refuses to start a program with even one import its DLLs do not export, and Wine
 exports nearly everything, so this is the only place such an import is caught. Every import
-must be named in the list, come from one of the four DLLs every Windows 2000 has, be imported
-by name and be bound at load time. The list itself must give Windows 2000 or earlier for each.
+must be named in the list, come from KERNEL32, USER32 or ADVAPI32 (present on every Windows
+from 95 on, and KnownDLLs on NT, so no file beside the program can stand in for them), be
+imported by name and be bound at load time. For each, the list must give Windows 95 retail as
+its first release in the 9x family and NT 4.0 or earlier in the NT family, each with a source.
 With --self-test, feeds the checks known faults and fails unless each one is reported.
 """
 import sys
 
 import pefile
 
-DLLS = {"KERNEL32", "USER32", "ADVAPI32", "MSVCRT"}
-RELEASES = {"NT3.1", "NT3.5", "NT3.51", "NT4.0", "2000"}
-SOURCES = {"learn", "msdn", "msvcrt6"}
+DLLS = {"KERNEL32", "USER32", "ADVAPI32"}
+# The oldest release each family may name: every import must be there for the program to start.
+FLOORS = {"9x": ("95",), "NT": ("NT3.1", "NT3.5", "NT3.51", "NT4.0")}
+SOURCES = {"msdn98", "win95limits", "wine95"}
 
 
 def dll_name(raw):
@@ -31,16 +34,18 @@ def read_list(text):
         if not fields:
             continue
         where = f"imports.txt:{number}"
-        if len(fields) != 4:
-            problems.append(f"{where}: expected DLL, function, release, source; got {fields}")
+        if len(fields) != 6:
+            problems.append(f"{where}: expected DLL, function, 9x release and source, NT release and source;"
+                            f" got {fields}")
             continue
-        dll, function, release, source = fields
+        dll, function = fields[:2]
         if dll not in DLLS:
             problems.append(f"{where}: {dll} is not one of {sorted(DLLS)}")
-        if release not in RELEASES:
-            problems.append(f"{where}: {function} needs {release}, later than Windows 2000")
-        if source not in SOURCES:
-            problems.append(f"{where}: {function} cites unknown source {source!r}")
+        for family, (release, source) in zip(FLOORS, (fields[2:4], fields[4:6])):
+            if release not in FLOORS[family]:
+                problems.append(f"{where}: {function} needs {release}, later than {FLOORS[family][-1]}")
+            if source not in SOURCES:
+                problems.append(f"{where}: {function} cites unknown source {source!r}")
         if (dll, function) in allowed:
             problems.append(f"{where}: {dll} {function} listed twice")
         allowed[(dll, function)] = number
@@ -85,15 +90,19 @@ def self_test(pe, list_text):
     faults = [
         ("an import missing from the list",
          compare(imports, {k: v for k, v in allowed.items() if k != (dll, name)}), name),
-        ("a DLL outside the four", compare(imports + [("COMCTL32", "InitCommonControls", False)], allowed),
-         "COMCTL32"),
+        ("a DLL outside the three", compare(imports + [("MSVCRT", "memcmp", False)], allowed), "MSVCRT"),
         ("an import by ordinal", compare(imports + [("KERNEL32", "#17", False)], allowed), "ordinal 17"),
         ("a delay-loaded import", compare(imports + [("USER32", "MessageBoxA", True)], allowed), "delay-loads"),
-        ("a listed function that needs XP", read_list(list_text + "KERNEL32 GetNativeSystemInfo XP learn\n")[1],
-         "GetNativeSystemInfo needs XP"),
-        ("a listed DLL outside the four", read_list(list_text + "SHELL32 ShellExecuteA 2000 learn\n")[1],
+        ("a listed function that needs 98",
+         read_list(list_text + "KERNEL32 GetFileAttributesExA 98 msdn98 NT4.0 msdn98\n")[1],
+         "GetFileAttributesExA needs 98"),
+        ("a listed function that needs 2000",
+         read_list(list_text + "KERNEL32 CreateToolhelp32Snapshot 95 msdn98 2000 msdn98\n")[1],
+         "CreateToolhelp32Snapshot needs 2000"),
+        ("a listed DLL outside the three", read_list(list_text + "SHELL32 ShellExecuteA 95 msdn98 NT3.1 msdn98\n")[1],
          "SHELL32"),
-        ("a line without its source", read_list(list_text + "KERNEL32 Beep NT3.1\n")[1], "Beep"),
+        ("a line without its NT source", read_list(list_text + "KERNEL32 Beep 95 msdn98 NT3.1\n")[1], "Beep"),
+        ("an unknown source", read_list(list_text + "KERNEL32 Beep 95 hearsay NT3.1 msdn98\n")[1], "hearsay"),
     ]
     failures = [f"real image and list: {p}" for p in check(pe, list_text)]
     for what, problems, mark in faults:
