@@ -13,7 +13,10 @@ set(HALVENOR_WIN32_LINK_OPTIONS
     # Windows 95 and NT 4.0 refuse images that ask for a subsystem or OS version above 4.0.
     -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
     -Wl,--major-os-version,4 -Wl,--minor-os-version,0
-    -Wl,--dynamicbase -Wl,--nxcompat
+    # Vista and later randomise the image's base; earlier Windows ignore the flag. This ld
+    # marks images DEP-compatible unless told otherwise, and nothing says Windows 95 or NT 4.0
+    # ignore that flag.
+    -Wl,--dynamicbase -Wl,--disable-nxcompat
     -Wl,--no-insert-timestamp)
 
 # Halvenor.exe brings its own C run-time (src/runtime) instead of MinGW's start-up and

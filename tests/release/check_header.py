@@ -1,13 +1,21 @@
-"""Checks the PE headers of Halvenor.exe for what Windows 2000 and XP need to start it.
+"""Checks the PE headers of Halvenor.exe for what every Windows from 95 and NT 4.0 on needs
+to start it.
 
 Usage: check_header.py Halvenor.exe
        check_header.py --self-test Halvenor.exe
 
-Windows 2000 refuses an image that asks for a subsystem or OS version above 5.0, and a GUI
-program that carries a side-by-side manifest depends on the activation-context loader of XP.
-Wine starts either, so only these checks notice. ASLR and DEP are requested too; Windows 2000
-and XP before SP2 ignore both flags. With --self-test, patches each checked field of the real
-image and fails unless the patched image is reported.
+Windows 95 and NT 4.0 refuse an image that asks for a subsystem or OS version above 4.0, a GUI
+program that carries a side-by-side manifest depends on the activation-context loader of XP,
+and a section name longer than eight characters is stored as a reference into a COFF string
+table that no Windows loader reads. Wine starts all of these, so only these checks notice.
+
+ASLR is requested: Microsoft's /DYNAMICBASE reference says "ASLR is supported on Windows Vista
+and later operating systems. The option is ignored by earlier operating systems." DEP's flag
+(NX_COMPAT) is not set: no Microsoft source says that the loaders of Windows 95 and NT 4.0,
+which knew the field's bits as reserved, ignore it.
+
+With --self-test, patches each checked field of the real image and fails unless the patched
+image is reported.
 """
 import sys
 
@@ -33,6 +41,12 @@ def relocation_bytes(pe):
     return pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]].Size
 
 
+def long_section_names(pe):
+    """Names that do not fit the header's eight bytes are written as "/offset"."""
+    return [section.Name.rstrip(b"\0").decode("ascii", "replace")
+            for section in pe.sections if section.Name.startswith(b"/")]
+
+
 def check(pe):
     """Every mismatch as 'field: actual, expected ...'."""
     file_header, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
@@ -44,12 +58,13 @@ def check(pe):
         ("subsystem version", (optional.MajorSubsystemVersion, optional.MinorSubsystemVersion), (4, 0)),
         ("OS version", (optional.MajorOperatingSystemVersion, optional.MinorOperatingSystemVersion), (4, 0)),
         ("ASLR flag (DYNAMIC_BASE)", bool(optional.DllCharacteristics & DYNAMIC_BASE), True),
-        ("DEP flag (NX_COMPAT)", bool(optional.DllCharacteristics & NX_COMPAT), True),
+        ("DEP flag (NX_COMPAT)", bool(optional.DllCharacteristics & NX_COMPAT), False),
         # Without relocations an image cannot be moved, so the ASLR flag would be a promise only.
         ("relocations stripped", bool(file_header.Characteristics & IMAGE_FILE_RELOCS_STRIPPED), False),
         ("relocation table present", relocation_bytes(pe) > 0, True),
         ("side-by-side manifest resource", RT_MANIFEST in resource_types(pe), False),
         ("link timestamp", file_header.TimeDateStamp, 0),
+        ("long section names", long_section_names(pe), []),
     ]
     return [f"{what}: {actual!r}, expected {expected!r}" for what, actual, expected in checks if actual != expected]
 
@@ -78,12 +93,14 @@ def self_test(data):
         ("subsystem 4.1", set_field("OPTIONAL_HEADER", "MinorSubsystemVersion", 1), "subsystem version"),
         ("OS 5.1", set_field("OPTIONAL_HEADER", "MajorOperatingSystemVersion", 5), "OS version"),
         ("no ASLR", clear_flag("OPTIONAL_HEADER", "DllCharacteristics", DYNAMIC_BASE), "ASLR"),
-        ("no DEP", clear_flag("OPTIONAL_HEADER", "DllCharacteristics", NX_COMPAT), "DEP"),
+        ("the DEP flag", lambda pe: setattr(pe.OPTIONAL_HEADER, "DllCharacteristics",
+                                            pe.OPTIONAL_HEADER.DllCharacteristics | NX_COMPAT), "DEP"),
         ("relocations stripped", lambda pe: setattr(pe.FILE_HEADER, "Characteristics",
                                                     pe.FILE_HEADER.Characteristics | IMAGE_FILE_RELOCS_STRIPPED),
          "relocations stripped"),
         ("a manifest", add_manifest, "manifest"),
         ("a link timestamp", set_field("FILE_HEADER", "TimeDateStamp", 0x3A000000), "timestamp"),
+        ("a long section name", lambda pe: setattr(pe.sections[-1], "Name", b"/4\0\0\0\0\0\0"), "section names"),
     ]
     failures = [f"real image: {p}" for p in check(pefile.PE(data=data))]
     for what, patch, mark in faults:
