@@ -6,6 +6,7 @@
 // USER32 and ADVAPI32, and what the C++ run-time (libstdc++, libgcc) needs from a C library is
 // here, over KERNEL32. Declarations come from the toolchain's own headers, so a definition
 // that differs from what those libraries were built against does not compile.
+
 // As when libgcc itself is built: the declarations without their inline Win32 bodies.
 #define __GTHREAD_HIDE_WIN32API 1
 #include <bits/gthr.h>
