@@ -35,7 +35,9 @@ def check(image_bytes, version, guide):
     for what, text in (("key", subkey), ("value name", VALUE)):
         if text.encode("ascii") not in image_bytes:
             problems.append(f"the image does not hold the {what} {text!r}; the guide names it")
-    for what, text in (("key", KEY), ("value name", VALUE), ("version", version), ("regedit", "regedit")):
+    names = [("key", KEY), ("value name", VALUE), ("version", version), ("regedit", "regedit")]
+    names += [("file", name) for name in REG_DATA]
+    for what, text in names:
         if text not in guide:
             problems.append(f"the guide does not name the {what} {text!r}")
     for number, line in enumerate(guide.splitlines(), 1):
