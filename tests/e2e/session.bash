@@ -60,11 +60,15 @@ e2e_prefix() {
     local dir=$1 windows=${2:-desktop}
     export WINEPREFIX=$dir/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     local stamp
-    stamp=$(wine --version)
+    stamp="$(wine --version), fonts-wine $(dpkg-query -W -f='${Version}' fonts-wine)"
     if [[ $(cat "$dir/prefix.stamp" 2>/dev/null) != "$stamp" ]]; then
         rm -rf "$WINEPREFIX" "$dir/pristine" "$dir/prefix.stamp"
         mkdir -p "$dir"
         wineboot -i >/dev/null 2>&1
+        # Debian's Wine 8 looks for its own fonts (fonts-wine) in Z:\usr\share\wine\../fonts,
+        # a name it cannot open, and so never finds Marlett, whose glyphs draw the title bar's
+        # buttons, nor Tahoma. The Windows font folder is read at every start, as on Windows.
+        cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
         # No window manager runs on Xvfb: Wine's own desktop window draws title bars and
         # activates windows the way Windows does. A crash must end the run, not open a dialog.
         e2e_import <<'EOF'
