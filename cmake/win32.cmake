@@ -10,7 +10,8 @@ set(HALVENOR_WIN32_LINK_OPTIONS
     -mwindows
     -s
     -Wl,--gc-sections
-    # Windows 95 and NT 4.0 refuse images that ask for a subsystem or OS version above 4.0.
+    # The subsystem version names the oldest Windows the image runs on, and the loader holds
+    # it to that: 4.0 is Windows 95's and NT 4.0's own. The OS version says the same.
     -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
     -Wl,--major-os-version,4 -Wl,--minor-os-version,0
     # Vista and later randomise the image's base; earlier Windows ignore the flag. This ld

@@ -4,7 +4,8 @@ to start it.
 Usage: check_header.py Halvenor.exe
        check_header.py --self-test Halvenor.exe
 
-Windows 95 and NT 4.0 refuse an image that asks for a subsystem or OS version above 4.0, a GUI
+The subsystem version names the oldest Windows an image runs on, and the loader enforces it,
+so both it and the OS version must be 4.0, the version of Windows 95 and NT 4.0. A GUI
 program that carries a side-by-side manifest depends on the activation-context loader of XP,
 and a section name longer than eight characters is stored as a reference into a COFF string
 table that no Windows loader reads. Wine starts all of these, so only these checks notice.
