@@ -4,6 +4,20 @@
 E2E_KEY='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Atapi\Parameters'
 E2E_XVFB_PID=
 
+# Whether this machine can run Wine's 32-bit loader at all: some sandboxes run 64-bit programs
+# only, and there nothing under Wine can start Halvenor.exe. Says why on standard error if not.
+e2e_can_run_wine() {
+    local said
+    if said=$(wine --version 2>&1); then
+        return 0
+    fi
+    echo "Wine cannot start on this machine: $said" >&2
+    if grep -q 'Exec format error' <<<"$said"; then
+        echo "(its kernel does not run 32-bit programs, and Wine runs 32-bit Windows programs through its 32-bit loader)" >&2
+    fi
+    return 1
+}
+
 # Starts Xvfb on the first free display and points DISPLAY at it.
 e2e_start_display() {
     local number_file
