@@ -3,10 +3,14 @@ enable_language(RC)
 
 find_program(HALVENOR_PYTHON NAMES python3 REQUIRED)
 
-# Size first: the program is small and runs once.
-set(HALVENOR_WIN32_COMPILE_OPTIONS -ffunction-sections -fdata-sections)
+# Every processor that runs Windows 95 or NT 4.0, from the 386 on: Debian's compiler would
+# otherwise use the Pentium Pro's instructions. Without C++ exceptions the image needs no
+# unwinder or unwind tables, whose prebuilt library code is made for the Pentium Pro too.
+# Size next: the program is small and runs once.
+set(HALVENOR_WIN32_COMPILE_OPTIONS -march=i386 -fno-exceptions -fno-asynchronous-unwind-tables
+    -ffunction-sections -fdata-sections)
 set(HALVENOR_WIN32_LINK_OPTIONS
-    -static            # no libstdc++/libgcc DLLs to ship
+    -static            # libraries from archives only: no DLL to ship
     -mwindows
     -s
     -Wl,--gc-sections
@@ -20,27 +24,23 @@ set(HALVENOR_WIN32_LINK_OPTIONS
     -Wl,--dynamicbase -Wl,--disable-nxcompat
     -Wl,--no-insert-timestamp)
 
-# Halvenor.exe brings its own C run-time (src/runtime) instead of MinGW's start-up and
-# msvcrt.dll, so it starts on Windows 95 and imports nothing but KERNEL32, USER32 and
-# ADVAPI32. Linking this library makes an image of that kind.
-add_library(halvenor_runtime OBJECT src/runtime/c_runtime.cpp)
+# Halvenor.exe brings its own run-time (src/runtime) instead of MinGW's start-up, msvcrt.dll
+# and the prebuilt C++ libraries, so it starts on Windows 95 and imports nothing but KERNEL32,
+# USER32 and ADVAPI32. Linking this library makes an image of that kind. Only libgcc's
+# arithmetic helpers may still come from a prebuilt archive; the instruction check holds
+# whatever they bring to the 386.
+add_library(halvenor_runtime OBJECT src/runtime/c_runtime.cpp src/runtime/cxx_runtime.cpp)
+target_compile_options(halvenor_runtime PRIVATE -Wall -Wextra -Werror ${HALVENOR_WIN32_COMPILE_OPTIONS})
 # The compiler would otherwise recognise the byte loops of memcpy and memset and call them.
-target_compile_options(halvenor_runtime PRIVATE -Wall -Wextra -Werror ${HALVENOR_WIN32_COMPILE_OPTIONS}
-                       -ffreestanding -fno-tree-loop-distribute-patterns)
-# GCC's crtbegin.o and crtend.o still frame the unwind tables: the first marks their start and
-# registers them, the last ends them, so it must come after every library.
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=crtbegin.o
-                OUTPUT_VARIABLE HALVENOR_CRTBEGIN OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=crtend.o
-                OUTPUT_VARIABLE HALVENOR_CRTEND OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+set_source_files_properties(src/runtime/c_runtime.cpp PROPERTIES
+    COMPILE_OPTIONS "-ffreestanding;-fno-tree-loop-distribute-patterns")
 target_link_options(halvenor_runtime INTERFACE
     ${HALVENOR_WIN32_LINK_OPTIONS}
-    -nostartfiles -nodefaultlibs ${HALVENOR_CRTBEGIN}
+    -nostartfiles -nodefaultlibs
     # No data is imported from any DLL, so no run-time pseudo-relocation is ever needed; should
     # a library start to need one, the link fails here instead of the start on Windows.
     -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc)
-target_link_libraries(halvenor_runtime INTERFACE
-    -Wl,--start-group stdc++ gcc gcc_eh kernel32 user32 advapi32 -Wl,--end-group ${HALVENOR_CRTEND})
+target_link_libraries(halvenor_runtime INTERFACE gcc kernel32 user32 advapi32)
 
 target_compile_options(halvenor_product PRIVATE ${HALVENOR_WIN32_COMPILE_OPTIONS})
 
@@ -60,13 +60,12 @@ add_custom_command(
 set_source_files_properties(res/halvenor.rc PROPERTIES
     OBJECT_DEPENDS "${HALVENOR_RES_BUILD}/license_crlf.txt;${HALVENOR_RES_BUILD}/halvenor.ico;${CMAKE_SOURCE_DIR}/res/resource.h")
 
-add_executable(Halvenor WIN32 src/app/unhandled_error.cpp src/runtime/runtime_trim.cpp res/halvenor.rc)
+add_executable(Halvenor WIN32 res/halvenor.rc)
 target_include_directories(Halvenor PRIVATE ${HALVENOR_RES_BUILD} src res)
-target_compile_options(Halvenor PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Werror ${HALVENOR_WIN32_COMPILE_OPTIONS}>)
 target_link_libraries(Halvenor PRIVATE halvenor_product halvenor_runtime)
 # What each library adds to the image; scripts/figures sums it up. The image is the same without it.
 target_link_options(Halvenor PRIVATE -Wl,-Map=${CMAKE_BINARY_DIR}/Halvenor.map)
-set_target_properties(Halvenor PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+set_target_properties(Halvenor PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR} LINKER_LANGUAGE CXX)
 
 enable_testing()
 

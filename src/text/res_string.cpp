@@ -5,6 +5,23 @@
 
 HINSTANCE g_instance = nullptr;
 
+namespace {
+
+// Nothing in the program catches a ResourceError: a text that cannot be loaded is a broken
+// build, and the program ends with the error's code. The Windows image is built without C++
+// exceptions (the library code that raises and unwinds them is made for newer processors
+// than the 386), so there it ends here, as an uncaught error would end it. A build with
+// exceptions raises it, for the caller to see.
+[[noreturn]] void RaiseResourceError(ResourceError code) {
+#if defined(__cpp_exceptions)
+    throw code;
+#else
+    ExitProcess(code);
+#endif
+}
+
+}  // namespace
+
 const BrandToken BrandTokenTable[5] = {
     {"OEMNAME", "Torvane"},
     {"DOSAPPNAME", "Velmora for DOS"},
@@ -14,12 +31,12 @@ const BrandToken BrandTokenTable[5] = {
 };
 
 ResString& ResString::Load(HINSTANCE instance, UINT id) {
-    if (instance == nullptr) throw ResourceError{1};
+    if (instance == nullptr) RaiseResourceError(1);
 
     char buffer[2048];
     const int copied = LoadStringA(instance, id, buffer, sizeof buffer);
-    if (copied == 0) throw ResourceError{2};
-    if (copied < 0) throw ResourceError{4};
+    if (copied == 0) RaiseResourceError(2);
+    if (copied < 0) RaiseResourceError(4);
 
     // Up to the first zero: an entry may hold one of its own, and LoadStringA stops at 2047.
     assign(buffer, std::find(buffer, buffer + sizeof buffer - 1, '\0'));

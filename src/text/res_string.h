@@ -9,8 +9,9 @@
 // The module whose resources hold every text and the dialog; set once, first thing in WinMain.
 extern HINSTANCE g_instance;
 
-// Thrown by ResString::Load as the bare code: 1 no module, 2 no such (or an empty) entry,
-// 4 the loader reported a negative count.
+// Raised by ResString::Load as the bare code: 1 no module, 2 no such (or an empty) entry,
+// 4 the loader reported a negative count. Where the build has no C++ exceptions (the Windows
+// image), the process ends instead, with the code as its exit code.
 using ResourceError = std::uint32_t;
 
 struct BrandToken {
@@ -23,7 +24,7 @@ extern const BrandToken BrandTokenTable[5];
 
 class ResString : public std::string {
 public:
-    // Loads a string-table entry and replaces every brand token; on failure throws and leaves
+    // Loads a string-table entry and replaces every brand token; on failure raises and leaves
     // the string as it was.
     ResString& Load(HINSTANCE instance, UINT id);
 

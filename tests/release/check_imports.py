@@ -5,9 +5,10 @@ Usage: check_imports.py Halvenor.exe imports.txt
 
 Windows refuses to start a program with even one import its DLLs do not export, and Wine
 exports nearly everything, so this is the only place such an import is caught. Every import
-must be named in the list, come from KERNEL32, USER32 or ADVAPI32 (present on every Windows
-from 95 on, and KnownDLLs on NT, so no file beside the program can stand in for them), be
-imported by name and be bound at load time. For each, the list must give Windows 95 retail as
+must be named in the list (which names nothing else, so that its sources speak of the image),
+come from KERNEL32, USER32 or ADVAPI32 (present on every Windows from 95 on, and KnownDLLs on
+NT, so no file beside the program can stand in for them), be imported by name and be bound at
+load time. For each, the list must give Windows 95 retail as
 its first release in the 9x family and NT 4.0 or earlier in the NT family, each with a source.
 With --self-test, feeds the checks known faults and fails unless each one is reported.
 """
@@ -74,6 +75,9 @@ def compare(imports, allowed):
             problems.append(f"imports {dll} {name}, which imports.txt does not list")
         if delayed:
             problems.append(f"delay-loads {dll} {name}: fails only when first called, not at start")
+    imported = {(dll, name) for dll, name, _ in imports}
+    for dll, name in sorted(set(allowed) - imported):
+        problems.append(f"imports.txt:{allowed[(dll, name)]}: lists {dll} {name}, which the image does not import")
     return problems
 
 
@@ -90,6 +94,8 @@ def self_test(pe, list_text):
     faults = [
         ("an import missing from the list",
          compare(imports, {k: v for k, v in allowed.items() if k != (dll, name)}), name),
+        ("a listed function not imported",
+         compare([i for i in imports if i[:2] != (dll, name)], allowed), f"lists {dll} {name}"),
         ("a DLL outside the three", compare(imports + [("MSVCRT", "memcmp", False)], allowed), "MSVCRT"),
         ("an import by ordinal", compare(imports + [("KERNEL32", "#17", False)], allowed), "ordinal 17"),
         ("a delay-loaded import", compare(imports + [("USER32", "MessageBoxA", True)], allowed), "delay-loads"),

@@ -15,13 +15,12 @@ import pefile
 # Input files of the map, by what they are for; the first match wins.
 PARTS = [
     ("Halvenor's own C run-time and start-up", r"c_runtime\.cpp\.obj"),
+    ("Halvenor's own C++ run-time: std::string, new and delete", r"cxx_runtime\.cpp\.obj"),
     ("Halvenor's own code", r"objects\.a\(.*\.obj\)|\.cpp\.obj$"),
     ("resources (terms text, dialog, strings, icon, version)", r"\.res\)?$"),
-    ("libstdc++: std::string", r"libstdc\+\+\.a\((string-inst|cow-string-inst|sso_string)\.o\)"),
-    ("libstdc++: exceptions, type info, new/delete", r"libstdc\+\+\.a\("),
-    ("libgcc: unwinder, thread-local storage, locks", r"libgcc(_eh)?\.a\("),
+    ("libstdc++", r"libstdc\+\+\.a\("),
+    ("libgcc", r"libgcc(_eh)?\.a\("),
     ("import tables", r"lib(kernel32|user32|advapi32)\.a\(lib\w+[sht]\d*\.o\)|dll stuff"),
-    ("GCC's unwind-table framing (crtbegin.o, crtend.o)", r"crtbegin\.o|crtend\.o"),
 ]
 
 
