@@ -10,10 +10,14 @@ program that carries a side-by-side manifest depends on the activation-context l
 and a section name longer than eight characters is stored as a reference into a COFF string
 table that no Windows loader reads. Wine starts all of these, so only these checks notice.
 
-ASLR is requested: Microsoft's /DYNAMICBASE reference says "ASLR is supported on Windows Vista
-and later operating systems. The option is ignored by earlier operating systems." DEP's flag
-(NX_COMPAT) is not set: no Microsoft source says that the loaders of Windows 95 and NT 4.0,
-which knew the field's bits as reserved, ignore it.
+DllCharacteristics holds exactly the ASLR flag (DYNAMIC_BASE, 0x0040): Microsoft's
+/DYNAMICBASE reference says "ASLR is supported on Windows Vista and later operating systems.
+The option is ignored by earlier operating systems." DEP's flag (NX_COMPAT) is not set: no
+Microsoft source says that the loaders of Windows 95 and NT 4.0, which knew the field's bits
+as reserved, ignore it. Nor is FORCE_INTEGRITY (0x0080, ld's --forceinteg): Microsoft's
+/INTEGRITYCHECK reference says it "tells the memory manager to check for a digital signature
+in order to load the image in Windows", which Vista and later do, so Windows 7 would refuse
+the unsigned program.
 
 With --self-test, patches each checked field of the real image and fails unless the patched
 image is reported.
@@ -28,6 +32,7 @@ IMAGE_FILE_EXECUTABLE_IMAGE = 0x0002
 PE32_MAGIC = 0x010B
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 DYNAMIC_BASE = 0x0040
+FORCE_INTEGRITY = 0x0080
 NX_COMPAT = 0x0100
 RT_MANIFEST = 24
 
@@ -58,8 +63,8 @@ def check(pe):
         ("subsystem", optional.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI),
         ("subsystem version", (optional.MajorSubsystemVersion, optional.MinorSubsystemVersion), (4, 0)),
         ("OS version", (optional.MajorOperatingSystemVersion, optional.MinorOperatingSystemVersion), (4, 0)),
-        ("ASLR flag (DYNAMIC_BASE)", bool(optional.DllCharacteristics & DYNAMIC_BASE), True),
-        ("DEP flag (NX_COMPAT)", bool(optional.DllCharacteristics & NX_COMPAT), False),
+        # Exactly the flags chosen: any other changes how some Windows loads the image.
+        ("DllCharacteristics (ASLR only)", hex(optional.DllCharacteristics), hex(DYNAMIC_BASE)),
         # Without relocations an image cannot be moved, so the ASLR flag would be a promise only.
         ("relocations stripped", bool(file_header.Characteristics & IMAGE_FILE_RELOCS_STRIPPED), False),
         ("relocation table present", relocation_bytes(pe) > 0, True),
@@ -80,6 +85,9 @@ def self_test(data):
     def set_field(header, field, value):
         return lambda pe: setattr(getattr(pe, header), field, value)
 
+    def set_flag(header, field, flag):
+        return lambda pe: setattr(getattr(pe, header), field, getattr(getattr(pe, header), field) | flag)
+
     def clear_flag(header, field, flag):
         return lambda pe: setattr(getattr(pe, header), field, getattr(getattr(pe, header), field) & ~flag)
 
@@ -93,11 +101,11 @@ def self_test(data):
         ("subsystem 5.1", set_field("OPTIONAL_HEADER", "MajorSubsystemVersion", 5), "subsystem version"),
         ("subsystem 4.1", set_field("OPTIONAL_HEADER", "MinorSubsystemVersion", 1), "subsystem version"),
         ("OS 5.1", set_field("OPTIONAL_HEADER", "MajorOperatingSystemVersion", 5), "OS version"),
-        ("no ASLR", clear_flag("OPTIONAL_HEADER", "DllCharacteristics", DYNAMIC_BASE), "ASLR"),
-        ("the DEP flag", lambda pe: setattr(pe.OPTIONAL_HEADER, "DllCharacteristics",
-                                            pe.OPTIONAL_HEADER.DllCharacteristics | NX_COMPAT), "DEP"),
-        ("relocations stripped", lambda pe: setattr(pe.FILE_HEADER, "Characteristics",
-                                                    pe.FILE_HEADER.Characteristics | IMAGE_FILE_RELOCS_STRIPPED),
+        ("no ASLR", clear_flag("OPTIONAL_HEADER", "DllCharacteristics", DYNAMIC_BASE), "DllCharacteristics"),
+        ("the DEP flag", set_flag("OPTIONAL_HEADER", "DllCharacteristics", NX_COMPAT), "DllCharacteristics"),
+        ("the signature check (--forceinteg)", set_flag("OPTIONAL_HEADER", "DllCharacteristics", FORCE_INTEGRITY),
+         "DllCharacteristics"),
+        ("relocations stripped", set_flag("FILE_HEADER", "Characteristics", IMAGE_FILE_RELOCS_STRIPPED),
          "relocations stripped"),
         ("a manifest", add_manifest, "manifest"),
         ("a link timestamp", set_field("FILE_HEADER", "TimeDateStamp", 0x3A000000), "timestamp"),
