@@ -1,8 +1,8 @@
 // The C++ run-time that Halvenor.exe uses, compiled here by our own compiler for the 386.
 //
 // Debian's prebuilt libstdc++.a and libgcc_eh.a are built for the Pentium Pro and hold its
-// conditional moves (CMOV), which the 386, 486, Pentium, AMD K6, Cyrix 6x86, IDT WinChip and
-// early VIA C3 reject as illegal instructions. So the image links no code from either: the
+// conditional moves (CMOV), which the processors before it, the 386, 486 and Pentium among
+// them, reject as illegal instructions. So the image links no code from either: the
 // program is built without C++ exceptions, and what it needs of the library is here.
 #include <windows.h>
 
