@@ -160,9 +160,8 @@ def main(argv):
     by_short_name = {short_name(file): file for file in FILES + ["SHA256SUMS"]}
     floppy, floppy_problems = read_floppy(read(name + ".img"))
     problems += [f"{name}.img: {problem}" for problem in floppy_problems]
+    # zipfile checks each entry's CRC as it reads it.
     with zipfile.ZipFile(os.path.join(dist, name + ".zip")) as archive:
-        if archive.testzip() is not None:
-            problems.append(f"{name}.zip: {archive.testzip()} fails its CRC")
         zipped = {entry: archive.read(entry) for entry in archive.namelist()}
     trees = {
         f"{name}.iso (Joliet)": joliet,
