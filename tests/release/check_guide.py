@@ -3,7 +3,8 @@
 Usage: check_guide.py Halvenor.exe release/guide.txt release/EnableBigLba.reg release/RemoveBigLba.reg
 
 The guide tells the person at the machine which registry value to look for and how to undo
-it, so its key, value name and version must be those of the built program. It is read in
+it, so its key, value name and version must be those of the built program, and the image
+files it names those that scripts/package makes of it. It is read in
 Notepad on Windows 2000, whatever the code page: plain ASCII, short lines.
 
 The .reg files set and remove that same value through Registry Editor. They are REGEDIT4
@@ -37,6 +38,7 @@ def check(image_bytes, version, guide):
             problems.append(f"the image does not hold the {what} {text!r}; the guide names it")
     names = [("key", KEY), ("value name", VALUE), ("version", version), ("regedit", "regedit")]
     names += [("file", name) for name in REG_DATA]
+    names += [("image file", f"Halvenor-{version}.{kind}") for kind in ("iso", "img", "zip")]
     for what, text in names:
         if text not in guide:
             problems.append(f"the guide does not name the {what} {text!r}")

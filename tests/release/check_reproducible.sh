@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds Halvenor.exe from two copies of the source tree in unrelated directories, at different
-# times and in different time zones, and checks that both are byte for byte the image under
-# test: no timestamp, build path or other state of the build machine may reach the image.
+# Builds Halvenor.exe and packages it from two copies of the source tree in unrelated
+# directories, at different times, in different time zones and with different umasks, and
+# checks that both packages are byte for byte the package of the image under test, images
+# included: no clock, timestamp, build path, owner or other state of the build machine may
+# reach them. The package's dates are the commit's, which the copies, being no checkouts, are
+# given as SOURCE_DATE_EPOCH.
 # Usage: check_reproducible.sh SOURCE_DIR WORK_DIR IMAGE
 set -euo pipefail
 source_dir=$1
@@ -10,6 +13,10 @@ image=$3
 
 rm -rf "$work"
 mkdir -p "$work"
+if [[ -z ${SOURCE_DATE_EPOCH:-} ]]; then
+    SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct)
+fi
+export SOURCE_DATE_EPOCH
 
 # The files a fresh clone would have, plus new ones not yet committed; never build output.
 list_sources() {
@@ -20,8 +27,10 @@ list_sources() {
     fi
 }
 
+"$source_dir/scripts/package" "$image" "$work/package"
 copies=("$work/a" "$work/second-copy/of/the/source/tree")
 zones=(UTC Pacific/Kiritimati)
+umasks=(0022 0077)
 for i in 0 1; do
     copy=${copies[$i]}
     mkdir -p "$copy"
@@ -29,19 +38,28 @@ for i in 0 1; do
     (
         cd "$copy"
         export TZ=${zones[$i]}
+        umask "${umasks[$i]}"
         cmake --preset win32 -B "$copy/out" >/dev/null
         cmake --build "$copy/out" --target Halvenor -j2 >/dev/null
+        scripts/package "$copy/out/Halvenor.exe" "$copy/out/dist"
     )
 done
 
 status=0
-for built in "${copies[@]/%//out/Halvenor.exe}"; do
-    if ! cmp "$image" "$built"; then
-        echo "check_reproducible: $built differs from $image (first difference above)" >&2
+for copy in "${copies[@]}"; do
+    if ! diff <(ls "$work/package") <(ls "$copy/out/dist"); then
+        echo "check_reproducible: $copy/out/dist holds other files than $work/package" >&2
         status=1
     fi
+    for file in "$work/package"/*; do
+        if ! cmp "$file" "$copy/out/dist/${file##*/}"; then
+            echo "check_reproducible: the rebuilt ${file##*/} differs (first difference above)" >&2
+            status=1
+        fi
+    done
 done
 if ((status == 0)); then
-    echo "check_reproducible: both rebuilds are identical to $image ($(sha256sum <"$image" | cut -d' ' -f1))"
+    echo "check_reproducible: both rebuilds package to exactly the package of $image:"
+    cat "$work/package/SHA256SUMS"
 fi
 exit $status
