@@ -1,19 +1,40 @@
-"""Checks the resources compiled into Halvenor.exe against the resource script and the terms file.
+"""Checks the resources compiled into Halvenor.exe against the texts it must show and the terms file.
 
-Usage: check_resources.py Halvenor.exe res/halvenor.rc res/resource.h
-The string texts are taken from the script itself; the terms from license.txt beside it.
+Usage: check_resources.py Halvenor.exe res/license.txt
+       check_resources.py --header shown_texts.h
+
+Every text the program shows is held here once, as a literal: the string table, the dialog
+template and the version block. The second form writes the texts as they appear on screen
+into a C++ header for the end-to-end driver, so that both checks compare with the same words.
 Prints every mismatch as actual against expected and exits 1 if there is any.
 """
-import os
-import re
 import struct
 import sys
 
-import pefile
-
 ENGLISH_US = 0x0409
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION = 3, 5, 6, 14, 16
-STRING_IDS = [1, 2, 4, 6, 8, 9, 11, 12, 13]
+# The string table by id, each text as the program must show it, to the blank and the line
+# feed: two blanks between sentences, \n a bare line feed.
+STRINGS = {
+    1: "OEMNAME Halvenor",
+    2: "This registry update is not applicable for the operating system installed on this computer.  "
+       "Click 'OK' to exit.",
+    4: "Support is currently enabled for 48-bit Logical Block Addressing (LBA) for ATAPI disk drives.  "
+       "You do not need to run this registry update.  Click 'OK' to exit.",
+    6: "This registry update will enable 48-bit Logical Block Addressing (LBA) support for ATAPI disk drives.  "
+       "This support is necessary to enable access to the full capacity of an ATAPI disk drive larger than "
+       "137 gigabytes (GB).\n\nClick 'Yes' to enable 48-bit LBA support.  After support has been enabled, "
+       "you must restart your computer.\n\nClick 'No' to exit without enabling 48-bit LBA support.",
+    8: "48-bit LBA support has been successfully enabled.  To complete this registry update, your computer "
+       "must be restarted.  Would you like to restart now?",
+    9: "Reboot",
+    11: "Unable to create the necessary registry entry.  Click 'OK' to exit.",
+    12: "Error",
+    13: "Please read the license agreement in its entirety.\n\nYou must agree to the terms of the license "
+        "before you can run the OEMNAME Halvenor.",
+}
+# The brand token the stored texts carry, and the name the program shows in its place.
+BRAND = ("OEMNAME", "Torvane")
 # The agreement dialog's own layout: id, class atom, text, x, y, cx, cy, style.
 DIALOG = dict(style=0x80C800C0, exstyle=0, x=0, y=0, cx=321, cy=259, menu=None, cls=None,
               caption="License Agreement", font=(8, "MS Sans Serif"))
@@ -53,36 +74,7 @@ def only_english(resources, key):
     return None
 
 
-def unescape(text):
-    escapes = {"n": "\n", "r": "\r", "t": "\t", "a": "\a", "\\": "\\", '"': '"', "'": "'"}
-
-    def one(m):
-        e = m.group(0)
-        if e == '""':
-            return '"'
-        if e[1] in "xX":
-            return chr(int(e[2:], 16))
-        if e[1].isdigit():
-            return chr(int(e[1:], 8))
-        return escapes.get(e[1], e)
-
-    return re.sub(r'""|\\[xX][0-9a-fA-F]{1,4}|\\[0-7]{1,3}|\\.', one, text)
-
-
-def script_strings(rc_path, header_path):
-    with open(header_path) as f:
-        ids = {m[0]: int(m[1]) for m in re.findall(r"#define\s+(\w+)\s+(\d+)", f.read())}
-    with open(rc_path) as f:
-        block = re.search(r"^STRINGTABLE\s*\nBEGIN\n(.*?)^END", f.read(), re.S | re.M).group(1)
-    texts = {}
-    for name, quoted in re.findall(r'^\s*(\w+)\s*"((?:[^"]|"")*)"\s*$', block, re.M):
-        if expect(f"{name} defined in {header_path}", name in ids, True):
-            texts[ids[name]] = unescape(quoted)
-    return texts
-
-
-def check_strings(resources, expected):
-    expect("string ids in the script", sorted(expected), STRING_IDS)
+def check_strings(resources):
     blocks = sorted(name for kind, name in resources if kind == RT_STRING)
     expect("string-table blocks", blocks, [1])
     data = only_english(resources, (RT_STRING, 1))
@@ -96,11 +88,9 @@ def check_strings(resources, expected):
         if length:
             actual[index] = text
     expect("bytes after the sixteen entries of block 1", len(data) - at, 0)
-    expect("ids with text", sorted(actual), STRING_IDS)
-    for sid in STRING_IDS:
-        text = actual.get(sid, "")
-        expect(f"string {sid} has no CR", "\r" in text, False)
-        expect(f"string {sid}", text, expected.get(sid))
+    expect("ids with text", sorted(actual), sorted(STRINGS))
+    for sid, wanted in STRINGS.items():
+        expect(f"string {sid}", actual.get(sid), wanted)
 
 
 def check_dialog(resources):
@@ -204,15 +194,36 @@ def check_version(pe, resources):
     expect("version translations", translations, ["0x0409 0x04b0"])
 
 
-def main(exe_path, rc_path, header_path):
+def c_literal(text):
+    escapes = {"\\": "\\\\", '"': '\\"', "\n": "\\n"}
+    return '"' + "".join(escapes.get(c, c) for c in text) + '"'
+
+
+def write_header(path):
+    token, name = BRAND
+    lines = ["// The texts Halvenor shows, with its brand name in place of the token: written by",
+             "// tests/binary/check_resources.py --header from the literals the binary check holds.",
+             "#pragma once", "", "struct ShownText {", "    unsigned id;", "    const char* text;", "};", "",
+             "constexpr ShownText kShownStrings[] = {"]
+    lines += [f"    {{{sid}, {c_literal(text.replace(token, name))}}}," for sid, text in sorted(STRINGS.items())]
+    lines += ["};", "", f"constexpr char kAgreeLabel[] = {c_literal(CONTROLS[0]['text'])};",
+              f"constexpr char kDisagreeLabel[] = {c_literal(CONTROLS[1]['text'])};", ""]
+    with open(path, "w", encoding="ascii") as f:
+        f.write("\n".join(lines))
+
+
+def main(exe_path, license_path):
+    # Only the check reads an image: writing the header at build time needs nothing but Python.
+    import pefile
+
     pe = pefile.PE(exe_path)
     resources = read_resources(pe)
     expect("resources in the image", sorted(resources, key=str),
            sorted([(RT_ICON, 1), (RT_DIALOG, 103), (RT_STRING, 1), (RT_GROUP_ICON, 102), (RT_VERSION, 1),
                    ("TXT", "IDR_LICENSE")], key=str))
-    checks = [lambda: check_strings(resources, script_strings(rc_path, header_path)),
+    checks = [lambda: check_strings(resources),
               lambda: check_dialog(resources),
-              lambda: check_terms(resources, os.path.join(os.path.dirname(rc_path), "license.txt")),
+              lambda: check_terms(resources, license_path),
               lambda: check_icon(resources),
               lambda: check_version(pe, resources)]
     for check in checks:
@@ -227,6 +238,9 @@ def main(exe_path, rc_path, header_path):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 4:
+    if len(sys.argv) == 3 and sys.argv[1] == "--header":
+        write_header(sys.argv[2])
+    elif len(sys.argv) == 3:
+        sys.exit(main(*sys.argv[1:]))
+    else:
         sys.exit(__doc__)
-    sys.exit(main(*sys.argv[1:]))

@@ -1,6 +1,6 @@
 // Drives the real Halvenor.exe like a user: waits for each window it should show, checks its
-// texts against the ones compiled into the executable, presses the planned button and finally
-// checks the exit code and how many restarts were requested.
+// texts against the ones the binary check holds, presses the planned button and finally checks
+// the exit code and how many restarts were requested.
 //
 //   driver.exe [--shots=DIR] [--restarts=N] [--exit-code=N] [--deny-key-access] Halvenor.exe [STEP...]
 //   driver.exe --show-value
@@ -26,11 +26,10 @@
 #include <vector>
 
 #include "resource.h"
-#include "text/res_string.h"
+#include "shown_texts.h"
 
 namespace {
 
-constexpr char kTitle[] = "Torvane Halvenor";
 constexpr char kKeyPath[] = "System\\CurrentControlSet\\Services\\Atapi\\Parameters";
 constexpr DWORD kWindowTimeoutMs = 20000;
 constexpr DWORD kExitTimeoutMs = 10000;
@@ -41,18 +40,17 @@ constexpr int kMessageBoxIconId = 0x440;
 struct BoxKind {
     const char* name;
     UINT captionId;
-    const char* caption;
     UINT textId;
     bool yesNo;
     bool warningIcon;
 };
 
 const BoxKind kBoxes[] = {
-    {"not-applicable", IDS_TITLE, kTitle, IDS_NOT_APPLICABLE, false, false},
-    {"already-enabled", IDS_TITLE, kTitle, IDS_ALREADY_ENABLED, false, false},
-    {"enable-prompt", IDS_TITLE, kTitle, IDS_ENABLE_PROMPT, true, false},
-    {"write-failed", IDS_ERROR_CAPTION, "Error", IDS_WRITE_FAILED, false, true},
-    {"restart-prompt", IDS_RESTART_CAPTION, "Reboot", IDS_RESTART_PROMPT, true, false},
+    {"not-applicable", IDS_TITLE, IDS_NOT_APPLICABLE, false, false},
+    {"already-enabled", IDS_TITLE, IDS_ALREADY_ENABLED, false, false},
+    {"enable-prompt", IDS_TITLE, IDS_ENABLE_PROMPT, true, false},
+    {"write-failed", IDS_ERROR_CAPTION, IDS_WRITE_FAILED, false, true},
+    {"restart-prompt", IDS_RESTART_CAPTION, IDS_RESTART_PROMPT, true, false},
 };
 
 struct Answer {
@@ -88,14 +86,10 @@ std::string g_shots;
 int g_endSessionRequests = 0;
 std::vector<std::string> g_restartCommands;
 
-std::string Loaded(UINT id) {
-    ResString text;
-    try {
-        text.Load(g_product, id);
-    } catch (ResourceError code) {
-        Fail("Halvenor.exe has no usable string " + std::to_string(id) + " (error " + std::to_string(code) + ")");
-    }
-    return text;
+std::string Shown(UINT id) {
+    for (const ShownText& shown : kShownStrings)
+        if (shown.id == id) return shown.text;
+    Fail("no text is expected for string " + std::to_string(id));
 }
 
 // A message sent across processes cannot wait for ever: a hung product must fail the run.
@@ -330,12 +324,12 @@ std::string LicenseText() {
 void CheckAgreementDialog(HWND dialog) {
     std::printf("agreement dialog %s\n", Quoted(TextOf(dialog)).c_str());
 
-    Expect("agreement heading", TextOf(GetDlgItem(dialog, IDC_HEADING)), Loaded(IDS_AGREEMENT_HEADING));
+    Expect("agreement heading", TextOf(GetDlgItem(dialog, IDC_HEADING)), Shown(IDS_AGREEMENT_HEADING));
     const std::string terms = TextOf(GetDlgItem(dialog, IDC_TERMS));
     if (terms.empty()) Fail("the terms box is empty");
     Expect("terms box", terms, LicenseText());
-    Expect("agree button", TextOf(GetDlgItem(dialog, IDC_AGREE)), "I &Agree");
-    Expect("disagree button", TextOf(GetDlgItem(dialog, IDC_DISAGREE)), "I &Disagree");
+    Expect("agree button", TextOf(GetDlgItem(dialog, IDC_AGREE)), kAgreeLabel);
+    Expect("disagree button", TextOf(GetDlgItem(dialog, IDC_DISAGREE)), kDisagreeLabel);
 
     RECT desktop, box;
     GetWindowRect(GetDesktopWindow(), &desktop);
@@ -375,19 +369,19 @@ void PressEscape(HWND dialog) {
 }
 
 void HandleBox(const BoxKind& kind, const Answer& answer) {
-    HWND box = WaitForWindow(std::string(kind.name) + " box", Loaded(kind.captionId));
-    Expect(std::string(kind.name) + " caption", TextOf(box), kind.caption);
+    const std::string caption = Shown(kind.captionId);
+    HWND box = WaitForWindow(std::string(kind.name) + " box", caption);
     const std::string text = TextOf(GetDlgItem(box, kMessageBoxTextId));
-    std::printf("message box %s:\n", Quoted(kind.caption).c_str());
+    std::printf("message box %s:\n", Quoted(caption).c_str());
     for (size_t start = 0; start <= text.size();) {
         const size_t end = std::min(text.find('\n', start), text.size());
         std::printf("  | %s\n", text.substr(start, end - start).c_str());
         start = end + 1;
     }
     for (const BoxKind& other : kBoxes)
-        if (&other != &kind && text == Loaded(other.textId))
+        if (&other != &kind && text == Shown(other.textId))
             Fail(std::string("expected the ") + kind.name + " box, got the " + other.name + " box");
-    Expect(std::string(kind.name) + " text", text, Loaded(kind.textId));
+    Expect(std::string(kind.name) + " text", text, Shown(kind.textId));
 
     std::set<int> buttons;
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -410,7 +404,7 @@ void HandleBox(const BoxKind& kind, const Answer& answer) {
 void RunStep(const std::string& step, HWND& dialog) {
     const bool dialogStep = step == "esc" || step == "agree" || step == "disagree" || step == "close";
     if (dialogStep && !dialog) {
-        dialog = WaitForWindow("agreement dialog", Loaded(IDS_TITLE));
+        dialog = WaitForWindow("agreement dialog", Shown(IDS_TITLE));
         CheckAgreementDialog(dialog);
         SaveScreenshot(dialog, "agreement");
     }
@@ -546,7 +540,6 @@ int Run(int argc, char** argv) {
 
     g_product = LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!g_product) Fail(std::string("cannot load ") + exe);
-    Expect("title string", Loaded(IDS_TITLE), kTitle);
     CreateSessionWindow();
 
     const std::string line = std::string("\"") + exe + "\"";

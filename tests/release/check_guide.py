@@ -4,8 +4,10 @@ Usage: check_guide.py Halvenor.exe release/guide.txt release/EnableBigLba.reg re
 
 The guide tells the person at the machine which registry value to look for and how to undo
 it, so its key, value name and version must be those of the built program, and the image
-files it names those that scripts/package makes of it. It is read in
-Notepad on Windows 2000, whatever the code page: plain ASCII, short lines.
+files it names those that scripts/package makes of it. It also keeps the sections on what the
+program cannot see: the conditions before, where to run it from, Windows 7 and what to check
+after the restart. It is read in Notepad on Windows 2000, whatever the code page: plain ASCII,
+short lines.
 
 The .reg files set and remove that same value through Registry Editor. They are REGEDIT4
 files, plain ANSI text that Windows 2000 and XP read as older Windows do: the header, the
@@ -22,6 +24,9 @@ VALUE = "EnableBigLba"
 MAX_LINE = 78
 # The data each .reg file gives the value: REG_DWORD 1, or "-", which removes the value only.
 REG_DATA = {"EnableBigLba.reg": "dword:00000001", "RemoveBigLba.reg": "-"}
+# What the person at the machine must read besides the steps: the conditions, where to keep the
+# program, how Windows 7 must start it and what to look at after the restart.
+SECTIONS = ["BEFORE YOU START", "WHERE TO RUN IT FROM", "WINDOWS 7", "AFTER THE RESTART"]
 
 
 def file_version(pe):
@@ -42,6 +47,9 @@ def check(image_bytes, version, guide):
     for what, text in names:
         if text not in guide:
             problems.append(f"the guide does not name the {what} {text!r}")
+    for title in SECTIONS:
+        if title not in guide.splitlines():
+            problems.append(f"the guide has no section headed {title!r}")
     for number, line in enumerate(guide.splitlines(), 1):
         if not line.isascii():
             problems.append(f"guide line {number} is not plain ASCII: {line!r}")
