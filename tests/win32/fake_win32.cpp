@@ -98,6 +98,7 @@ std::string ResourceArg(const char* p) {
 const HINSTANCE kModule = reinterpret_cast<HINSTANCE>(0x400000);
 const HWND kDesktop = reinterpret_cast<HWND>(0x10010);
 const HWND kDialog = reinterpret_cast<HWND>(0x20020);
+Heap heap;
 
 State& state() { return g_state; }
 
@@ -264,6 +265,22 @@ BOOL WINAPI CloseHandle(HANDLE object) {
 }
 
 void WINAPI ExitProcess(UINT exitCode) { std::_Exit(static_cast<int>(exitCode)); }
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) { return moduleName == nullptr ? fake::kModule : nullptr; }
+
+HANDLE WINAPI GetProcessHeap() { return &fake::heap; }
+
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD, SIZE_T bytes) {
+    if (heap != &fake::heap || bytes > fake::kHeapLimit) return nullptr;
+    return std::malloc(bytes == 0 ? 1 : bytes);
+}
+
+BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
+    ++fake::heap.frees;
+    if (heap != &fake::heap || block == nullptr) return FALSE;
+    std::free(block);
+    return TRUE;
+}
 
 // user32
 

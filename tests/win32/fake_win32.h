@@ -97,6 +97,16 @@ struct State {
     std::vector<Restart> restarts;
 };
 
+// The process heap, apart from State: where the run-time's operator new replaces the test
+// process's own, everything allocates through HeapAlloc, before State exists and while it is
+// built. Blocks come from malloc; larger requests than kHeapLimit are refused, as by a heap
+// that has run out of memory.
+struct Heap {
+    int frees = 0;  // HeapFree calls, null blocks included
+};
+extern Heap heap;
+constexpr SIZE_T kHeapLimit = SIZE_T{1} << 30;
+
 State& state();
 void Reset();  // a clean machine: XP SP1, empty registry, cp1252, no strings or resources
 

@@ -22,6 +22,7 @@ typedef std::intptr_t INT_PTR;
 typedef std::uintptr_t UINT_PTR;
 typedef std::intptr_t LONG_PTR;
 typedef std::uintptr_t ULONG_PTR;
+typedef ULONG_PTR SIZE_T;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
@@ -162,6 +163,7 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define MB_OKCANCEL 0x00000001L
 #define MB_YESNO 0x00000004L
 #define MB_ICONWARNING 0x00000030L
+#define SW_SHOWDEFAULT 10
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002
 #define SWP_NOZORDER 0x0004
@@ -189,6 +191,10 @@ BOOL WINAPI CloseHandle(HANDLE object);
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 [[noreturn]] void WINAPI ExitProcess(UINT exitCode);
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+HANDLE WINAPI GetProcessHeap();
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 
 // user32
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
