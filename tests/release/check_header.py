@@ -19,6 +19,12 @@ as reserved, ignore it. Nor is FORCE_INTEGRITY (0x0080, ld's --forceinteg): Micr
 in order to load the image in Windows", which Vista and later do, so Windows 7 would refuse
 the unsigned program.
 
+Each section's rights are those its contents need and no more: a writable code section or an
+executable data section is a place to plant code, and a data section without the write right
+ends the program at its first write, before any window. The resource section stays writable
+as Debian 12's windres and ld write it, so only its execute right is held. The relocations
+are discardable, so that their pages are not kept once the loader has applied them.
+
 With --self-test, patches each checked field of the real image and fails unless the patched
 image is reported.
 """
@@ -35,6 +41,15 @@ DYNAMIC_BASE = 0x0040
 FORCE_INTEGRITY = 0x0080
 NX_COMPAT = 0x0100
 RT_MANIFEST = 24
+SCN_EXECUTE, SCN_READ, SCN_WRITE, SCN_DISCARDABLE = 0x20000000, 0x40000000, 0x80000000, 0x02000000
+# Section: (rights it must have, rights it must not have). Any other section is never executable.
+SECTION_RIGHTS = {
+    ".text": (SCN_READ | SCN_EXECUTE, SCN_WRITE),
+    ".data": (SCN_READ | SCN_WRITE, SCN_EXECUTE),
+    ".rdata": (SCN_READ, SCN_WRITE | SCN_EXECUTE),
+    ".rsrc": (SCN_READ, SCN_EXECUTE),
+    ".reloc": (SCN_READ | SCN_DISCARDABLE, SCN_WRITE | SCN_EXECUTE),
+}
 
 
 def resource_types(pe):
@@ -51,6 +66,16 @@ def long_section_names(pe):
     """Names that do not fit the header's eight bytes are written as "/offset"."""
     return [section.Name.rstrip(b"\0").decode("ascii", "replace")
             for section in pe.sections if section.Name.startswith(b"/")]
+
+
+def section_rights(pe):
+    """Each section whose rights differ from SECTION_RIGHTS, as name and flags; a missing one as None."""
+    flags = {section.Name.rstrip(b"\0").decode("ascii", "replace"): section.Characteristics for section in pe.sections}
+    wrong = {name: hex(flags[name]) if name in flags else None for name, (needed, refused) in SECTION_RIGHTS.items()
+             if name not in flags or flags[name] & needed != needed or flags[name] & refused}
+    wrong.update({name: hex(value) for name, value in flags.items()
+                  if name not in SECTION_RIGHTS and value & SCN_EXECUTE})
+    return wrong
 
 
 def check(pe):
@@ -71,6 +96,7 @@ def check(pe):
         ("side-by-side manifest resource", RT_MANIFEST in resource_types(pe), False),
         ("link timestamp", file_header.TimeDateStamp, 0),
         ("long section names", long_section_names(pe), []),
+        ("sections with other rights than they need", section_rights(pe), {}),
     ]
     return [f"{what}: {actual!r}, expected {expected!r}" for what, actual, expected in checks if actual != expected]
 
@@ -91,6 +117,12 @@ def self_test(data):
     def clear_flag(header, field, flag):
         return lambda pe: setattr(getattr(pe, header), field, getattr(getattr(pe, header), field) & ~flag)
 
+    def section_flags(name, set_flags=0, clear_flags=0):
+        def patch(pe):
+            section = next(s for s in pe.sections if s.Name.rstrip(b"\0") == name.encode())
+            section.Characteristics = section.Characteristics & ~clear_flags | set_flags
+        return patch
+
     def add_manifest(pe):
         pe.DIRECTORY_ENTRY_RESOURCE.entries[0].struct.Name = RT_MANIFEST
 
@@ -110,6 +142,12 @@ def self_test(data):
         ("a manifest", add_manifest, "manifest"),
         ("a link timestamp", set_field("FILE_HEADER", "TimeDateStamp", 0x3A000000), "timestamp"),
         ("a long section name", lambda pe: setattr(pe.sections[-1], "Name", b"/4\0\0\0\0\0\0"), "section names"),
+        ("writable code", section_flags(".text", set_flags=SCN_WRITE), "'.text'"),
+        ("read-only data", section_flags(".data", clear_flags=SCN_WRITE), "'.data'"),
+        ("executable data", section_flags(".data", set_flags=SCN_EXECUTE), "'.data'"),
+        ("writable read-only data", section_flags(".rdata", set_flags=SCN_WRITE), "'.rdata'"),
+        ("executable resources", section_flags(".rsrc", set_flags=SCN_EXECUTE), "'.rsrc'"),
+        ("relocations kept", section_flags(".reloc", clear_flags=SCN_DISCARDABLE), "'.reloc'"),
     ]
     failures = [f"real image: {p}" for p in check(pefile.PE(data=data))]
     for what, patch, mark in faults:
