@@ -4,8 +4,10 @@ Usage: check_resources.py Halvenor.exe res/license.txt
        check_resources.py --header shown_texts.h
 
 Every text the program shows is held here once, as a literal: the string table, the dialog
-template and the version block. The second form writes the texts as they appear on screen
-into a C++ header for the end-to-end driver, so that both checks compare with the same words.
+template and the version block. The icon is held as a person sees it: each size there, the
+corners showing the desktop through the mask and the centre drawn. The second form writes the
+texts as they appear on screen into a C++ header for the end-to-end driver, so that both
+checks compare with the same words.
 Prints every mismatch as actual against expected and exits 1 if there is any.
 """
 import struct
@@ -32,6 +34,17 @@ STRINGS = {
     12: "Error",
     13: "Please read the license agreement in its entirety.\n\nYou must agree to the terms of the license "
         "before you can run the OEMNAME Halvenor.",
+}
+# The version block's strings for English (United States), Unicode.
+VERSION_STRINGS = {
+    "CompanyName": "Torvane",
+    "FileDescription": "Halvenor",
+    "FileVersion": "1.00.03.01",
+    "InternalName": "Halvenor",
+    "LegalCopyright": "Copyright (C) Torvane",
+    "OriginalFilename": "Halvenor.exe",
+    "ProductName": "Halvenor",
+    "ProductVersion": "1.00.03",
 }
 # The brand token the stored texts carry, and the name the program shows in its place.
 BRAND = ("OEMNAME", "Torvane")
@@ -162,18 +175,41 @@ def check_terms(resources, license_path):
                         f"(sizes {len(data)} and {len(wanted)})")
 
 
+def icon_pixel(image, x, y):
+    """(mask bit, colour as R, G, B) of the 16-colour icon image at x, y from its top left."""
+    header, width, double_height = struct.unpack_from("<Iii", image)
+    height = double_height // 2
+    xor_stride, and_stride = (width * 4 + 31) // 32 * 4, (width + 31) // 32 * 4
+    xor = header + 16 * 4
+    row = height - 1 - y  # rows are stored from the bottom up
+    byte = image[xor + row * xor_stride + x // 2]
+    colour = byte >> 4 if x % 2 == 0 else byte & 0xF
+    blue, green, red = image[header + colour * 4:header + colour * 4 + 3]
+    mask = image[xor + height * xor_stride + row * and_stride + x // 8] >> (7 - x % 8) & 1
+    return mask, (red, green, blue)
+
+
 def check_icon(resources):
     group = only_english(resources, (RT_GROUP_ICON, 102))
     if group is None:
         return
-    expect("icon group header (reserved, type, count)", struct.unpack_from("<HHH", group), (0, 1, 1))
-    width, height, colours, _, planes, bits, size, icon_id = struct.unpack_from("<BBBBHHIH", group, 6)
-    expect("icon entry (width, height, colours, planes, bits, id)", (width, height, colours, planes, bits, icon_id),
-           (32, 32, 16, 1, 4, 1))
-    image = only_english(resources, (RT_ICON, 1)) or b""
-    expect("icon image size", len(image), size)
-    expect("icon image header (width, double height, planes, bits)",
-           struct.unpack_from("<iiHH", image, 4) if len(image) >= 16 else None, (32, 64, 1, 4))
+    reserved, kind, count = struct.unpack_from("<HHH", group)
+    expect("icon group header (reserved, type)", (reserved, kind), (0, 1))
+    entries = [struct.unpack_from("<BBBBHHIH", group, 6 + 14 * index) for index in range(count)]
+    expect("icon entries (width, height, colours, planes, bits, id)",
+           [(width, height, colours, planes, bits, icon_id)
+            for width, height, colours, _, planes, bits, _, icon_id in entries], [(32, 32, 16, 1, 4, 1)])
+    for width, height, _, _, _, _, size, icon_id in entries:
+        what = f"{width} x {height} icon"
+        image = only_english(resources, (RT_ICON, icon_id)) or b""
+        expect(f"{what} image size", len(image), size)
+        if not expect(f"{what} image header (width, double height, planes, bits)",
+                      struct.unpack_from("<iiHH", image, 4) if len(image) >= 16 else None, (width, 2 * height, 1, 4)):
+            continue
+        # Mask set over black leaves the desktop as it is; a clear mask shows the colour.
+        for corner in [(0, 0), (width - 1, 0), (0, height - 1), (width - 1, height - 1)]:
+            expect(f"{what} at {corner} (mask, colour)", icon_pixel(image, *corner), (1, (0, 0, 0)))
+        expect(f"{what} mask at its centre", icon_pixel(image, width // 2, height // 2)[0], 0)
 
 
 def check_version(pe, resources):
@@ -187,11 +223,19 @@ def check_version(pe, resources):
         tables.update({t.LangID: t.entries for t in getattr(info, "StringTable", [])})
         translations += [v.entry.get(b"Translation") for v in getattr(info, "Var", [])]
     expect("version string tables", sorted(tables), [b"040904B0"])
-    strings = tables.get(b"040904B0", {})
-    for key, value in [(b"FileVersion", b"1.00.03.01"), (b"ProductVersion", b"1.00.03"),
-                       (b"ProductName", b"Halvenor"), (b"FileDescription", b"Halvenor")]:
-        expect(f"version string {key.decode()}", strings.get(key), value)
+    strings = {key.decode(): value.decode() for key, value in tables.get(b"040904B0", {}).items()}
+    for key in sorted(set(strings) | set(VERSION_STRINGS)):
+        expect(f"version string {key}", strings.get(key), VERSION_STRINGS.get(key))
     expect("version translations", translations, ["0x0409 0x04b0"])
+    # Explorer shows the strings, programs compare the numbers: each string's decimal parts must
+    # be the leading parts of its number.
+    for key, (high, low) in [("FileVersion", ("FileVersionMS", "FileVersionLS")),
+                             ("ProductVersion", ("ProductVersionMS", "ProductVersionLS"))]:
+        if fixed and key in strings:
+            high, low = getattr(fixed, high), getattr(fixed, low)
+            numbers = (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
+            parts = tuple(int(part) for part in strings[key].split("."))
+            expect(f"fixed version against the {key} string", numbers[:len(parts)], parts)
 
 
 def c_literal(text):
@@ -229,7 +273,7 @@ def main(exe_path, license_path):
     for check in checks:
         try:
             check()
-        except (struct.error, IndexError, UnicodeDecodeError) as error:
+        except (struct.error, IndexError, UnicodeDecodeError, ValueError) as error:
             failures.append(f"malformed resource data ({error})")
     for failure in failures:
         print("FAIL", failure)
