@@ -9,7 +9,13 @@ FAT reader below reads the floppy image and Python's zipfile reads the zip. Each
 four files of the package, byte for byte as beside it, and a SHA256SUMS that is true of them.
 The text files must have CR LF line breaks only, in the images as beside them: Notepad on
 Windows 2000 and XP shows a file with bare LF breaks as one long line.
+
+Every file in every image is dated the commit's time (SOURCE_DATE_EPOCH if set), as read back
+from the CD image's directory records in both trees, the floppy's directory entries and the
+zip's entries. The FAT and zip formats keep local times in two-second steps, written in UTC by
+scripts/package, so they may differ from it by less than two seconds; the CD image by none.
 """
+import calendar
 import hashlib
 import os
 import struct
@@ -57,6 +63,39 @@ def read_iso(iso, joliet):
     return {path.lstrip("/"): isoinfo(iso, *options, "-x", path) for path in paths}
 
 
+def iso_dates(data, joliet):
+    """Name to recording time, in seconds since 1970, of each file in the root directory of the
+    CD image's Joliet tree or its plain tree."""
+    sector = 16
+    while data[sector * 2048] != 255:
+        descriptor = data[sector * 2048:][:2048]
+        if descriptor[0] == (2 if joliet else 1):
+            break
+        sector += 1
+    else:
+        return {}
+    extent, size = struct.unpack_from("<I", descriptor, 158)[0], struct.unpack_from("<I", descriptor, 166)[0]
+    dates, at = {}, extent * 2048
+    while at < extent * 2048 + size:
+        length = data[at]
+        if length == 0:  # no record crosses into the next sector
+            at = (at // 2048 + 1) * 2048
+            continue
+        name = data[at + 33:at + 33 + data[at + 32]]
+        if name not in (b"\0", b"\1"):  # the directory itself and its parent
+            year, month, day, hour, minute, second, quarters = struct.unpack_from("<6Bb", data, at + 18)
+            local = calendar.timegm((1900 + year, month, day, hour, minute, second))
+            dates[name.decode("utf-16-be" if joliet else "ascii")] = local - quarters * 15 * 60
+        at += length
+    return dates
+
+
+def dos_time(date, time):
+    """A FAT or zip date and time word as seconds since 1970, read as UTC."""
+    return calendar.timegm((1980 + (date >> 9), date >> 5 & 15, date & 31,
+                            time >> 11, time >> 5 & 63, (time & 31) * 2))
+
+
 def short_name(name):
     """The ISO 9660 level 1 name that DOS and Windows without Joliet show."""
     stem, _, extension = name.partition(".")
@@ -64,8 +103,8 @@ def short_name(name):
 
 
 def read_floppy(data):
-    """Name to content from the root directory of a FAT12 floppy image, long names included;
-    and the problems with its boot sector and label."""
+    """Name to content and name to write time from the root directory of a FAT12 floppy image,
+    long names included; and the problems with its boot sector and label."""
     problems = []
     (bytes_per_sector, sectors_per_cluster, reserved, fats, root_entries, sectors, media,
      sectors_per_fat, sectors_per_track, heads) = struct.unpack_from("<HBHBHHBHHH", data, 11)
@@ -88,7 +127,7 @@ def read_floppy(data):
         pair = fat[cluster * 3 // 2] | fat[cluster * 3 // 2 + 1] << 8
         return pair >> 4 if cluster & 1 else pair & 0xFFF
 
-    files, long_entries, label = {}, [], None
+    files, dates, long_entries, label = {}, {}, [], None
     for offset in range(root, first_cluster, 32):
         entry = data[offset:offset + 32]
         if entry[0] == 0:
@@ -124,9 +163,10 @@ def read_floppy(data):
             if len(content) < size:
                 problems.append(f"{name}: the cluster chain ends before {size} bytes")
             files[name] = content[:size]
+            dates[name] = dos_time(*struct.unpack_from("<HH", entry, 22)[::-1])
     if label != LABEL.ljust(11).encode():
         problems.append(f"volume label entry {label!r}")
-    return files, problems
+    return files, dates, problems
 
 
 def main(argv):
@@ -158,11 +198,12 @@ def main(argv):
     joliet = read_iso(iso, joliet=True) if "Joliet with UCS level" in description else {}
     plain = read_iso(iso, joliet=False)
     by_short_name = {short_name(file): file for file in FILES + ["SHA256SUMS"]}
-    floppy, floppy_problems = read_floppy(read(name + ".img"))
+    floppy, floppy_dates, floppy_problems = read_floppy(read(name + ".img"))
     problems += [f"{name}.img: {problem}" for problem in floppy_problems]
     # zipfile checks each entry's CRC as it reads it.
     with zipfile.ZipFile(os.path.join(dist, name + ".zip")) as archive:
         zipped = {entry: archive.read(entry) for entry in archive.namelist()}
+        zip_dates = {entry.filename: calendar.timegm(entry.date_time) for entry in archive.infolist()}
     trees = {
         f"{name}.iso (Joliet)": joliet,
         f"{name}.iso (ISO 9660)": {by_short_name.get(path, path): data for path, data in plain.items()},
@@ -177,10 +218,28 @@ def main(argv):
         problems += crlf_problems(files, what)
         problems += sums_problems(files["SHA256SUMS"].decode(), {file: files[file] for file in FILES}, what)
 
+    epoch = os.environ.get("SOURCE_DATE_EPOCH") or subprocess.run(
+        ["git", "-C", source, "log", "-1", "--format=%ct"], check=True, capture_output=True, text=True).stdout
+    epoch, iso_data = int(epoch), read(name + ".iso")
+    # Seconds each format may be off by, with the dates it holds.
+    dated = {
+        f"{name}.iso (Joliet)": (0, iso_dates(iso_data, joliet=True)),
+        f"{name}.iso (ISO 9660)": (0, {by_short_name.get(path, path): date
+                                       for path, date in iso_dates(iso_data, joliet=False).items()}),
+        f"{name}.img": (1, floppy_dates),
+        f"{name}.zip": (1, zip_dates),
+    }
+    for what, (slack, dates) in dated.items():
+        if sorted(dates) != sorted(FILES + ["SHA256SUMS"]):
+            problems.append(f"{what}: dates of {sorted(dates)}")
+        problems += [f"{what}: {file} is dated {date}, {date - epoch:+d} s from {epoch}"
+                     for file, date in sorted(dates.items()) if abs(date - epoch) > slack]
+
     for problem in problems:
         print(f"check_package: {problem}")
     if not problems:
-        print(f"check_package: {', '.join(trees)} each hold the four files of {dist} and their SHA256SUMS")
+        print(f"check_package: {', '.join(trees)} each hold the four files of {dist} and their SHA256SUMS, "
+              f"dated {epoch}")
     return 1 if problems else 0
 
 
