@@ -47,8 +47,8 @@ FACTS = [
             "or later."),
     (GUIDE, f"Windows 2000 with Service Pack {SERVICE_PACK['Windows 2000']} or later, and Windows XP with "
             f"Service Pack {SERVICE_PACK['Windows XP']} or later."),
-    (GUIDE, f"Windows 2000 before Service Pack {SERVICE_PACK['Windows 2000']} (Knowledge Base article "
-            "305098) and Windows XP without a service pack (Knowledge Base article 303013)."),
+    (GUIDE, f"Windows 98 and Windows 2000 before Service Pack {SERVICE_PACK['Windows 2000']} (Knowledge Base "
+            "article 305098) and Windows XP without a service pack (Knowledge Base article 303013);"),
     (GUIDE, "Atapi.sys, the Windows driver for IDE disks, of version 5.0.2195.4529 or later."),
     (GUIDE, "Atapi.sys of version 5.1.2600.1135 or later. If yours is older, install the fix described "
             "in Knowledge Base article 331958 first."),
@@ -62,7 +62,7 @@ FACTS = [
             f"{SERVICE_PACK['Windows 2000']} or later, on Windows XP with Service Pack "
             f"{SERVICE_PACK['Windows XP']} or later,"),
     (TERMS, "Do not undo it while data is stored beyond the first 137 gigabytes of a disk"),
-    (TERMS, f"do not let a system without 48-bit LBA support, such as Windows 98, Windows Me, Windows 2000 "
+    (TERMS, f"do not let a system without 48-bit LBA support, such as Windows 98, Windows 2000 "
             f"before Service Pack {SERVICE_PACK['Windows 2000']} or Windows XP without a service pack, "
             "write to that disk, on this computer or on another"),
 ]
