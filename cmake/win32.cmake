@@ -29,7 +29,7 @@ set(HALVENOR_WIN32_LINK_OPTIONS
 # USER32 and ADVAPI32. Linking this library makes an image of that kind. Only libgcc's
 # arithmetic helpers may still come from a prebuilt archive; the instruction check holds
 # whatever they bring to the 386.
-add_library(halvenor_runtime OBJECT src/runtime/c_runtime.cpp src/runtime/cxx_runtime.cpp)
+add_library(halvenor_runtime OBJECT src/runtime/c_runtime.cpp src/runtime/cxx_runtime.cpp src/runtime/system_dlls.cpp)
 target_compile_options(halvenor_runtime PRIVATE -Wall -Wextra -Werror ${HALVENOR_WIN32_COMPILE_OPTIONS})
 # The compiler would otherwise recognise the byte loops of memcpy and memset and call them.
 set_source_files_properties(src/runtime/c_runtime.cpp PROPERTIES
@@ -40,7 +40,8 @@ target_link_options(halvenor_runtime INTERFACE
     # No data is imported from any DLL, so no run-time pseudo-relocation is ever needed; should
     # a library start to need one, the link fails here instead of the start on Windows.
     -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc)
-target_link_libraries(halvenor_runtime INTERFACE gcc kernel32 user32 advapi32)
+# USER32 and ADVAPI32 are bound at start from the system folder (system_dlls.cpp), not imported.
+target_link_libraries(halvenor_runtime INTERFACE gcc kernel32)
 
 target_compile_options(halvenor_product PRIVATE ${HALVENOR_WIN32_COMPILE_OPTIONS})
 

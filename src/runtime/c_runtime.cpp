@@ -73,7 +73,9 @@ extern void (*__CTOR_LIST__[])();
 // The process starts here, on a stack that Windows aligns to 4 bytes only; GCC's code
 // expects 16. WinMain reads only its instance: the program takes no options and opens no
 // window of its own, so the command line and show mode are passed empty and default.
+void LoadSystemDlls();  // system_dlls.cpp
 [[noreturn]] __attribute__((force_align_arg_pointer)) void WinMainCRTStartup() {
+    LoadSystemDlls();
     std::size_t count = 0;
     while (__CTOR_LIST__[count + 1]) ++count;
     for (; count > 0; --count) __CTOR_LIST__[count]();
