@@ -127,7 +127,7 @@ TEST(OwnRuntimeDeathTest, StartUpRunsEachConstructorOnceFromTheLastToTheFirst) {
         for (std::size_t i = 0; i < count; ++i) g_constructors[1 + i] = recorders[i];
         g_constructors[1 + count] = nullptr;
         g_constructed.clear();
-        std::string order = "constructed \\[";
+        std::string order = "constructed \\[S";
         for (std::size_t i = count; i > 0; --i) order += std::to_string(i);
         EXPECT_EXIT(RuntimeStart(), testing::ExitedWithCode(7), order + "\\]$");
     }
@@ -160,6 +160,9 @@ TEST(OwnRuntime, OperatorDeleteHandsTheHeapOnlyRealBlocks) {
 }
 
 }  // namespace
+
+// The image binds its system DLLs here; the start must do it before any constructor runs.
+extern "C" void LoadSystemDlls() { g_constructed += 'S'; }
 
 // Ends the start-up's process with 7 after telling which constructors ran.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
