@@ -19,7 +19,7 @@ import pefile
 DLLS = {"KERNEL32"}
 # The oldest release each family may name: every import must be there for the program to start.
 FLOORS = {"9x": ("95",), "NT": ("NT3.1", "NT3.5", "NT3.51", "NT4.0")}
-SOURCES = {"msdn98", "win95limits", "wine95"}
+SOURCES = {"msdn98", "win95limits", "wine95", "w32copy"}
 
 
 def dll_name(raw):
