@@ -8,7 +8,8 @@
 // STEP is one of esc, agree, disagree, close (the agreement dialog) or BOX=ANSWER, with BOX one
 // of not-applicable, already-enabled, enable-prompt, write-failed, restart-prompt and ANSWER
 // ok, yes or no. With no step, Halvenor must end without showing any window. Exit code 0
-// means every check held.
+// means every check held. A run prints the value as --show-value does, before Halvenor starts
+// ("value before: ") and after the run, whatever became of it ("value after: ").
 
 #include <windows.h>
 #include <aclapi.h>
@@ -537,6 +538,8 @@ int Run(int argc, char** argv) {
     if (arg >= argc)
         Fail("usage: driver.exe [--shots=DIR] [--restarts=N] [--exit-code=N] [--deny-key-access] Halvenor.exe [STEP...]");
     const char* exe = argv[arg++];
+    std::printf("value before: ");
+    ShowValue();
 
     g_product = LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!g_product) Fail(std::string("cannot load ") + exe);
@@ -568,10 +571,17 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
     // Unbuffered, so a run that is cut short still shows how far it got.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    int code = 0;
     try {
-        return Run(argc, argv);
+        code = Run(argc, argv);
     } catch (const Failure& failure) {
         std::printf("FAIL: %s\n", failure.what());
-        return 1;
+        code = 1;
     }
+    // The value as the run left it, read here rather than by one more Wine process.
+    if (!(argc == 2 && std::strcmp(argv[1], "--show-value") == 0)) {
+        std::printf("value after: ");
+        ShowValue();
+    }
+    return code;
 }

@@ -1,21 +1,47 @@
-# Sourced by tests/e2e/run and scripts/run: a private X display and a private 32-bit Wine prefix
-# in which Halvenor.exe can be run and its registry state set up and read back.
+# Sourced by tests/e2e/run, scripts/run and scripts/figures: a private X display and a private
+# Wine prefix in which Halvenor.exe can be run and its registry state set up and read back,
+# under either of two Wines (e2e_use_wine):
+#   wine8   Debian 12's Wine 8 in a 32-bit prefix. Its loader is a 32-bit Linux program, so it
+#           runs only where the kernel runs those.
+#   wine10  Debian's Wine 10 in WoW64 mode in a 64-bit prefix, from the root tests/e2e/bootstrap
+#           builds: 32-bit Windows code inside a 64-bit Linux process, as 64-bit Windows runs
+#           the program. Where the kernel runs no 32-bit code at all, it runs inside the
+#           emulated machine (tests/e2e/machine).
 
 E2E_KEY='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Atapi\Parameters'
 E2E_XVFB_PID=
+E2E_TOP=$(realpath -m "$(dirname "${BASH_SOURCE[0]}")/../..")
 
-# Whether this machine can run Wine's 32-bit loader at all: some sandboxes run 64-bit programs
-# only, and there nothing under Wine can start Halvenor.exe. Says why on standard error if not.
-e2e_can_run_wine() {
+# Whether a 64-bit process may run 32-bit code here, which WoW64 needs of the kernel.
+e2e_runs_32bit_code() {
+    { "$E2E_TOP/build/e2e-probe/compat32"; } >/dev/null 2>&1
+}
+
+# Selects the Wine for what follows: its programs first on PATH, its kind of prefix.
+e2e_use_wine() {
+    E2E_WINE=$1
+    case $1 in
+        wine8) export WINEARCH=win32 ;;
+        wine10) export WINEARCH=win64 PATH=$E2E_TOP/build/wine10/bin:$PATH ;;
+        *) echo "unknown Wine $1 (wine8 or wine10)" >&2; return 1 ;;
+    esac
+}
+
+# Whether the selected Wine can run a 32-bit Windows program here. Says why on standard error
+# if not.
+e2e_wine_can_run() {
     local said
-    if said=$(wine --version 2>&1); then
-        return 0
+    if ! said=$(wine --version 2>&1); then
+        echo "$E2E_WINE cannot start on this machine: $said" >&2
+        if grep -q 'Exec format error' <<<"$said"; then
+            echo "(its kernel does not run 32-bit programs, and Wine 8 starts 32-bit Windows programs through its 32-bit loader)" >&2
+        fi
+        return 1
     fi
-    echo "Wine cannot start on this machine: $said" >&2
-    if grep -q 'Exec format error' <<<"$said"; then
-        echo "(its kernel does not run 32-bit programs, and Wine runs 32-bit Windows programs through its 32-bit loader)" >&2
+    if [[ $E2E_WINE == wine10 ]] && ! e2e_runs_32bit_code; then
+        echo "$E2E_WINE cannot run 32-bit code here: the kernel refuses a 64-bit process's far return into its 32-bit code segment (build/e2e-probe/compat32)" >&2
+        return 1
     fi
-    return 1
 }
 
 # Starts Xvfb on the first free display and points DISPLAY at it.
@@ -66,15 +92,17 @@ e2e_import() {
     return $status
 }
 
-# Makes (once, then reuses) a prefix under DIR and gives it back its first registry, so every run
-# starts from the same state; leaves a wineserver running for the prefix. Never ~/.wine.
+# Makes (once, then reuses) a prefix of the selected Wine under DIR and gives it back its first
+# registry, so every run starts from the same state; leaves a wineserver running for the
+# prefix. Never ~/.wine.
 # Windows show inside a Wine desktop window of 1024 x 768, or with "own-windows" as windows of
 # the X display itself.
 e2e_prefix() {
     local dir=$1 windows=${2:-desktop}
-    export WINEPREFIX=$dir/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    local stamp
-    stamp="$(wine --version), fonts-wine $(dpkg-query -W -f='${Version}' fonts-wine)"
+    export WINEPREFIX=$dir/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    local fonts=/usr/share/wine/fonts stamp
+    [[ $E2E_WINE == wine8 ]] || fonts=$E2E_TOP/build/wine10/root/usr/share/wine/fonts
+    stamp="$(wine --version), $WINEARCH, fonts $(cat "$fonts"/* | md5sum | cut -c1-16)"
     if [[ $(cat "$dir/prefix.stamp" 2>/dev/null) != "$stamp" ]]; then
         rm -rf "$WINEPREFIX" "$dir/pristine" "$dir/prefix.stamp"
         mkdir -p "$dir"
@@ -82,7 +110,7 @@ e2e_prefix() {
         # Debian's Wine 8 looks for its own fonts (fonts-wine) in Z:\usr\share\wine\../fonts,
         # a name it cannot open, and so never finds Marlett, whose glyphs draw the title bar's
         # buttons, nor Tahoma. The Windows font folder is read at every start, as on Windows.
-        cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+        cp "$fonts"/* "$WINEPREFIX/drive_c/windows/Fonts/"
         # No window manager runs on Xvfb: Wine's own desktop window draws title bars and
         # activates windows the way Windows does. A crash must end the run, not open a dialog.
         e2e_import <<'EOF'
@@ -114,39 +142,40 @@ EOF
     wineserver -p
 }
 
-# Sets what GetVersionExA reports: a name Wine knows (win95, win98, winme, nt40, win2k, winxp,
-# win2003, vista, win7), or "MAJOR.MINOR BUILD [SERVICE PACK TEXT]" taken as written.
-e2e_set_windows() {
+# Registry text that sets what GetVersionExA reports: a name Wine knows (win95, win98, winme,
+# nt40, win2k, winxp, win2003, vista, win7), or "MAJOR.MINOR BUILD [SERVICE PACK TEXT]" taken as
+# written.
+e2e_windows_reg() {
     local version=$1
     if [[ $version != *.* ]]; then
-        e2e_import <<EOF
-[HKEY_CURRENT_USER\\Software\\Wine]
-"Version"="$version"
-EOF
+        printf '[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"="%s"\n' "$version"
         return
     fi
-    local number build csd
+    local number build csd software='HKEY_LOCAL_MACHINE\Software'
     read -r number build csd <<<"$version"
+    # A 32-bit program on 64-bit Windows reads HKLM\Software through its redirected view.
+    [[ $E2E_WINE == wine8 ]] || software+='\Wow6432Node'
     # Without a version name Wine reports these values; the two numbers would take precedence.
-    e2e_import <<EOF
+    cat <<EOT
 [HKEY_CURRENT_USER\\Software\\Wine]
 "Version"=-
 
-[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion]
+[$software\\Microsoft\\Windows NT\\CurrentVersion]
 "CurrentVersion"="$number"
 "CurrentBuildNumber"="$build"
 "CSDVersion"="$csd"
 "CurrentMajorVersionNumber"=-
 "CurrentMinorVersionNumber"=-
-EOF
+EOT
 }
 
-# Sets the large-disk value: absent (no Atapi key at all, as in a new prefix), novalue, dword0,
-# dword1, binary-short (2 non-zero bytes) or binary-long (8 bytes, the first 4 non-zero).
-e2e_set_value() {
+# Registry text that sets the large-disk value: absent (no Atapi key at all, as in a new
+# prefix), novalue, dword0, dword1, binary-short (2 non-zero bytes) or binary-long (8 bytes,
+# the first 4 non-zero).
+e2e_value_reg() {
     local value
     case $1 in
-        absent) e2e_import <<<"[-${E2E_KEY%\\Parameters}]"; return ;;
+        absent) echo "[-${E2E_KEY%\\Parameters}]"; return ;;
         novalue) value= ;;
         dword0) value='"EnableBigLba"=dword:00000000' ;;
         dword1) value='"EnableBigLba"=dword:00000001' ;;
@@ -154,7 +183,14 @@ e2e_set_value() {
         binary-long) value='"EnableBigLba"=hex:01,00,00,00,00,00,00,00' ;;
         *) echo "unknown value state $1" >&2; return 1 ;;
     esac
-    printf '[-%s]\n\n[%s]\n%s\n' "$E2E_KEY" "$E2E_KEY" "$value" | e2e_import
+    printf '[-%s]\n\n[%s]\n%s\n' "$E2E_KEY" "$E2E_KEY" "$value"
+}
+
+# Sets what Windows reports and the large-disk value, in one import.
+e2e_set_state() {
+    local windows value
+    windows=$(e2e_windows_reg "$1") && value=$(e2e_value_reg "$2") &&
+        printf '%s\n\n%s\n' "$windows" "$value" | e2e_import
 }
 
 # The value as driver.exe reads it: "TYPE HEX-BYTES", "no value" or "no key".
