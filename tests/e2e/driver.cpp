@@ -4,12 +4,16 @@
 //
 //   driver.exe [--shots=DIR] [--restarts=N] [--exit-code=N] [--deny-key-access] Halvenor.exe [STEP...]
 //   driver.exe --show-value
+//   driver.exe --save-hklm FILE
 //
 // STEP is one of esc, agree, disagree, close (the agreement dialog) or BOX=ANSWER, with BOX one
 // of not-applicable, already-enabled, enable-prompt, write-failed, restart-prompt and ANSWER
 // ok, yes or no. With no step, Halvenor must end without showing any window. Exit code 0
 // means every check held. A run prints the value as --show-value does, before Halvenor starts
-// ("value before: ") and after the run, whatever became of it ("value after: ").
+// ("value before: ") and after the run, whatever became of it ("value after: "). --save-hklm
+// writes all of HKLM to FILE in one request to Wine's server, in the server's own text format: an
+// export through reg.exe asks for each of its some 100,000 values in turn, which takes a minute
+// in an emulated machine.
 
 #include <windows.h>
 #include <aclapi.h>
@@ -530,8 +534,28 @@ int ShowValue() {
     return 0;
 }
 
+int SaveHklm(const char* file) {
+    HANDLE token;
+    TOKEN_PRIVILEGES backup = {};
+    backup.PrivilegeCount = 1;
+    backup.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token) ||
+        !LookupPrivilegeValueA(nullptr, SE_BACKUP_NAME, &backup.Privileges[0].Luid))
+        Fail("cannot enable the backup privilege");
+    const BOOL enabled = AdjustTokenPrivileges(token, FALSE, &backup, 0, nullptr, nullptr);
+    const DWORD error = GetLastError();
+    CloseHandle(token);
+    if (!enabled || error != ERROR_SUCCESS) Fail("cannot enable the backup privilege (error " + std::to_string(error) + ")");
+    // RegSaveKey refuses to write over a file.
+    DeleteFileA(file);
+    const LONG status = RegSaveKeyA(HKEY_LOCAL_MACHINE, file, nullptr);
+    if (status != ERROR_SUCCESS) Fail("cannot save HKLM to " + std::string(file) + " (error " + std::to_string(status) + ")");
+    return 0;
+}
+
 int Run(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--show-value") == 0) return ShowValue();
+    if (argc == 3 && std::strcmp(argv[1], "--save-hklm") == 0) return SaveHklm(argv[2]);
     int expectedRestarts = 0;
     DWORD expectedCode = 0;
     bool denyKeyAccess = false;
@@ -588,7 +612,7 @@ int main(int argc, char** argv) {
         code = 1;
     }
     // The value as the run left it, read here rather than by one more Wine process.
-    if (!(argc == 2 && std::strcmp(argv[1], "--show-value") == 0)) {
+    if (argc > 1 && std::strcmp(argv[1], "--show-value") != 0 && std::strcmp(argv[1], "--save-hklm") != 0) {
         std::printf("value after: ");
         ShowValue();
     }
