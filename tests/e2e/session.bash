@@ -100,12 +100,17 @@ e2e_import() {
 e2e_prefix() {
     local dir=$1 windows=${2:-desktop}
     export WINEPREFIX=$dir/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    # In the emulated machine every file written under the project crosses 9P: a new Wine 10
+    # prefix, 1.2 GB of copied DLLs, takes some 200 s there and 90 s in the machine's memory.
+    # It is made anew in memory for each run there, and so never taken over from this machine.
+    [[ -z ${E2E_IN_MACHINE:-} ]] || WINEPREFIX=/tmp/e2e$dir/prefix
+    E2E_PRISTINE=$dir/pristine
     local fonts=/usr/share/wine/fonts stamp
     [[ $E2E_WINE == wine8 ]] || fonts=$E2E_TOP/build/wine10/root/usr/share/wine/fonts
     stamp="$(wine --version), $WINEARCH, fonts $(cat "$fonts"/* | md5sum | cut -c1-16)"
-    if [[ $(cat "$dir/prefix.stamp" 2>/dev/null) != "$stamp" ]]; then
+    if [[ $(cat "$dir/prefix.stamp" 2>/dev/null) != "$stamp" || ! -e $WINEPREFIX/system.reg ]]; then
         rm -rf "$WINEPREFIX" "$dir/pristine" "$dir/prefix.stamp"
-        mkdir -p "$dir"
+        mkdir -p "$dir" "${WINEPREFIX%/*}"
         wineboot -i >/dev/null 2>&1
         # Debian's Wine 8 looks for its own fonts (fonts-wine) in Z:\usr\share\wine\../fonts,
         # a name it cannot open, and so never finds Marlett, whose glyphs draw the title bar's
@@ -139,6 +144,21 @@ EOF
         wineserver -k
         wineserver -w
     fi
+    wineserver -p
+}
+
+# Makes DIR a second prefix beside the one e2e_prefix made, with the first registry of that one
+# and a server of its own, and selects it. Both share drive C:, which holds nothing a run
+# checks, so that two can run at once without a second copy of it.
+e2e_twin_prefix() {
+    local first=$WINEPREFIX
+    export WINEPREFIX=$1
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    cp "$E2E_PRISTINE"/*.reg "$WINEPREFIX/"
+    # Without the stamp of its last update Wine would update the prefix at its first start.
+    cp -a "$first/.update-timestamp" "$first/dosdevices" "$WINEPREFIX/"
+    ln -s "$first/drive_c" "$WINEPREFIX/drive_c"
     wineserver -p
 }
 
