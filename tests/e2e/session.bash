@@ -102,7 +102,7 @@ e2e_prefix() {
     export WINEPREFIX=$dir/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     # In the emulated machine every file written under the project crosses 9P: a new Wine 10
     # prefix, 1.2 GB of copied DLLs, takes some 200 s there and 90 s in the machine's memory.
-    # It is made anew in memory for each run there, and so never taken over from this machine.
+    # So it is made anew in memory for each run there; a prefix made outside is never used.
     [[ -z ${E2E_IN_MACHINE:-} ]] || WINEPREFIX=/tmp/e2e$dir/prefix
     E2E_PRISTINE=$dir/pristine
     local fonts=/usr/share/wine/fonts stamp
