@@ -546,6 +546,10 @@ int SaveHklm(const char* file) {
     const DWORD error = GetLastError();
     CloseHandle(token);
     if (!enabled || error != ERROR_SUCCESS) Fail("cannot enable the backup privilege (error " + std::to_string(error) + ")");
+    // Wine's desktop registers the display's adapter and monitor as it starts, and a process that
+    // opens no window does not wait for it: a copy taken meanwhile would lack what a later one
+    // holds. Asking for the desktop window waits until the desktop is up.
+    GetDesktopWindow();
     // RegSaveKey refuses to write over a file.
     DeleteFileA(file);
     const LONG status = RegSaveKeyA(HKEY_LOCAL_MACHINE, file, nullptr);
