@@ -7,10 +7,10 @@
 // which for a program that imports USER32 happens before its first instruction. In 2011
 // worms copied both into every folder that held a program. So the image imports from KERNEL32
 // alone, and before any other DLL comes in, this start
-//   - refuses to run where <program>.local would redirect DLL loads, full paths included,
-//     into the program's folder (Windows 2000 and later, when the image has no manifest);
-//   - keeps the search off the current directory, and where Windows can, off the program's
-//     folder;
+//   - refuses to run where a file named after the program would redirect DLL loads, full
+//     paths included, into the program's folder: <program>.local or <program>.manifest;
+//   - makes the system folder the current directory, and where Windows can, keeps the search
+//     off the program's folder;
 //   - loads the DLLs that USER32 and its helpers load by bare name from the system folder by
 //     full path first, so that a later load by name finds them already there;
 //   - loads USER32 and ADVAPI32 by full path and fills in the pointers through which the
@@ -21,8 +21,8 @@
 namespace {
 
 // Exit codes, beside 1, 2 and 4 (a text that cannot be loaded) and 3 (out of memory).
-constexpr UINT kRedirected = 5;    // <program>.local exists
-constexpr UINT kUnbound = 6;       // USER32, ADVAPI32 or one of their functions is missing
+constexpr UINT kRedirected = 5;    // <program>.local or <program>.manifest exists
+constexpr UINT kUnbound = 6;       // the system folder, USER32, ADVAPI32 or one of their functions is missing
 
 enum Dll { kUser32, kAdvapi32 };
 
@@ -75,19 +75,21 @@ const Binding kBindings[] = {HALVENOR_BOUND(HALVENOR_ROW)};
 // same attack load ahead for the same reason. A DLL this Windows lacks is passed over.
 const char* const kPreloads[] = {"lpk", "usp10", "imm32", "uxtheme", "dwmapi", "version"};
 
-// The system folder with a backslash, and room behind it for a name; empty if it does not fit.
+// The system folder with a backslash, and room behind it for a name. It becomes the current
+// directory, which Windows 2000 and XP before SP1 search for a DLL ahead of the system folder
+// and which a prompt or a shortcut may have left in any folder; no file the program opens is
+// named relative to it. Without a system folder that can be made current, the program ends.
 struct SystemPath {
     char text[MAX_PATH + 16];
     UINT folder;
 
     SystemPath() : folder(GetSystemDirectoryA(text, MAX_PATH)) {
-        if (folder >= MAX_PATH) folder = 0;
-        if (folder && text[folder - 1] != '\\') text[folder++] = '\\';
+        if (folder == 0 || folder >= MAX_PATH || !SetCurrentDirectoryA(text)) ExitProcess(kUnbound);
+        if (text[folder - 1] != '\\') text[folder++] = '\\';
     }
 
-    // The full path of name.dll, or null if the system folder is unknown.
+    // The full path of name.dll.
     const char* Of(const char* name) {
-        if (!folder) return nullptr;
         UINT at = folder;
         while (*name) text[at++] = *name++;
         for (const char* suffix = ".dll"; *suffix;) text[at++] = *suffix++;
@@ -96,33 +98,60 @@ struct SystemPath {
     }
 };
 
+// Files beside the program that make Windows load DLLs from elsewhere than the system folder,
+// whatever path the program gives. <program>.local makes it look in the program's folder
+// first (Windows 98 SE, Me, 2000 and later, when the image has no manifest). The activation
+// context of <program>.manifest comes ahead of the loaded modules and the known DLLs, so a
+// file the manifest names is loaded even after the system's copy (XP and later; on XP it
+// wins over a manifest inside the image, too). Either may be a folder as well.
+const char* const kRedirectionSuffixes[] = {".local", ".manifest"};
+
+// Whether any of them exists beside the program, or cannot be ruled out. NT looks for them
+// under the program's name in Unicode, which GetModuleFileNameA spells with '?' wherever the
+// ANSI code page lacks a character. Windows 95, 98 and Me work in the ANSI code page
+// throughout, and their wide functions are stubs that fail; there, as KB 127991 warns, a
+// failing call may leave no error code to tell why, so only a found file counts.
 bool RedirectionFilePresent() {
-    char path[MAX_PATH + sizeof(".local")];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    // A name cut short cannot be checked; Windows of this age starts no program that long.
-    if (length == 0 || length >= MAX_PATH) return true;
-    for (const char* suffix = ".local"; *suffix;) path[length++] = *suffix++;
-    path[length] = '\0';
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    OSVERSIONINFOA version;
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version)) return true;
+    const bool unicode = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    // Room behind the longest name GetModuleFileName gives for the longest suffix.
+    WCHAR wide[MAX_PATH + 16];
+    char* const narrow = reinterpret_cast<char*>(wide);
+    const DWORD length = unicode ? GetModuleFileNameW(nullptr, wide, MAX_PATH)
+                                 : GetModuleFileNameA(nullptr, narrow, MAX_PATH);
+    for (const char* suffix : kRedirectionSuffixes) {
+        DWORD at = length;
+        for (const char* letter = suffix; *letter; ++letter, ++at) {
+            if (unicode) wide[at] = static_cast<unsigned char>(*letter);
+            else narrow[at] = *letter;
+        }
+        // These calls cannot look up a name longer than MAX_PATH, nor one cut short.
+        if (length == 0 || at >= MAX_PATH) return true;
+        if (unicode) wide[at] = 0;
+        else narrow[at] = '\0';
+        if ((unicode ? GetFileAttributesW(wide) : GetFileAttributesA(narrow)) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        if (unicode) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return true;
+        }
+    }
+    return false;
 }
 
 // Windows 8, and Vista and 7 with KB 2533623, can take the program's folder out of the search
 // for good. The installers skip Vista, where the shell's link object cannot be created after
-// it (7-Zip's installer stub says so); this program creates no COM object. SetDllDirectoryA
-// (XP SP1 on) with an empty text takes the current directory out. Neither exists on the
-// oldest systems, so both are looked up, never imported.
+// it (7-Zip's installer stub says so); this program creates no COM object. The function does
+// not exist on the older systems, so it is looked up, never imported.
 void NarrowSearch() {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
     // GCC takes a detour through void (*)() as a cast it need not warn about.
     using Untyped = void (*)();
     using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
-    using SetDirectory = BOOL(WINAPI*)(LPCSTR);
-    auto setDefault = reinterpret_cast<SetDefaultDirectories>(
-        reinterpret_cast<Untyped>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    auto setDirectory = reinterpret_cast<SetDirectory>(
-        reinterpret_cast<Untyped>(GetProcAddress(kernel, "SetDllDirectoryA")));
+    auto setDefault = reinterpret_cast<SetDefaultDirectories>(reinterpret_cast<Untyped>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
     if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (setDirectory) setDirectory("");
 }
 
 }  // namespace
@@ -132,22 +161,20 @@ extern "C" void LoadSystemDlls() {
     // A CD drive without a disc, or any other drive that is not ready, fails quietly instead
     // of asking the user with a box of the system's.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    NarrowSearch();
-
     SystemPath system;
+    NarrowSearch();
     // The altered search path makes Windows look for what each of these imports in the system
     // folder first, not the program's. A load that fails only loses its preload, so a Windows
     // that refused the flag would start as before.
     for (const char* name : kPreloads) {
-        if (const char* path = system.Of(name)) LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        LoadLibraryExA(system.Of(name), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     }
     // Known DLLs on NT, whose own imports Windows takes from its known copies; a plain load by
     // full path is enough, and every Windows from 95 on has it.
     HMODULE dlls[2] = {};
     const char* const names[2] = {"user32", "advapi32"};
     for (int dll = kUser32; dll <= kAdvapi32; ++dll) {
-        const char* path = system.Of(names[dll]);
-        dlls[dll] = path ? LoadLibraryA(path) : nullptr;
+        dlls[dll] = LoadLibraryA(system.Of(names[dll]));
         if (!dlls[dll]) ExitProcess(kUnbound);
     }
     // Windows would refuse to start a program whose import is missing; calling a null pointer
