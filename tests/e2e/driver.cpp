@@ -17,6 +17,7 @@
 
 #include <windows.h>
 #include <aclapi.h>
+#include <shellapi.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
@@ -574,23 +575,28 @@ int Run(int argc, char** argv) {
     }
     if (arg >= argc)
         Fail("usage: driver.exe [--shots=DIR] [--restarts=N] [--exit-code=N] [--deny-key-access] Halvenor.exe [STEP...]");
-    const char* exe = argv[arg++];
+    const char* exe = argv[arg];
+    // The image's path as given: argv spells what the ANSI code page lacks as '?', and a run
+    // from a folder so named must start the very file.
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide || count != argc) Fail("cannot read the command line in Unicode");
+    const std::wstring image = wide[arg++];
+    LocalFree(wide);
     std::printf("value before: ");
     ShowValue();
 
-    g_product = LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    g_product = LoadLibraryExW(image.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!g_product) Fail(std::string("cannot load ") + exe);
     CreateSessionWindow();
 
-    const std::string line = std::string("\"") + exe + "\"";
-    std::vector<char> commandLine(line.begin(), line.end());
-    commandLine.push_back('\0');
+    std::wstring commandLine = L"\"" + image + L"\"";
 
     std::unique_ptr<KeyAccessDenial> denial;
     if (denyKeyAccess) denial.reset(new KeyAccessDenial);
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &g_child))
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &g_child))
         Fail(std::string("cannot start ") + exe);
     try {
         HWND dialog = nullptr;
