@@ -13,7 +13,8 @@ short lines.
 Whether the data on a large disk survives depends on a few facts that the guide and the terms
 state in words: the service packs, driver versions and articles Microsoft names, the key, and
 the warnings. No run of the program shows them, so they are held here, each written once, and
-neither text may state another service pack for the same Windows or another driver build.
+neither text may state another service pack for the same Windows or another driver build, nor
+again what it once stated wrongly.
 
 The .reg files set and remove that same value through Registry Editor. They are REGEDIT4
 files, plain ANSI text that Windows 2000 and XP read as older Windows do: the header, the
@@ -53,7 +54,13 @@ FACTS = [
     (GUIDE, "Atapi.sys of version 5.1.2600.1135 or later. If yours is older, install the fix described "
             "in Knowledge Base article 331958 first."),
     (GUIDE, ", ".join(KEY.split("\\")) + "."),
-    (GUIDE, "Do not undo it while data is stored beyond the first 137 GB of a large disk"),
+    (GUIDE, "Do not undo it while data is stored beyond the first 137 GB of a large disk: on Windows 2000, "
+            "removing the value makes Windows 2000 itself a system without 48-bit LBA support, whose writes can "
+            "overwrite the data on the disk"),
+    (GUIDE, f"On Windows XP with Service Pack {SERVICE_PACK['Windows XP']} or later, support stays on, since it is "
+            "on there by default (Knowledge Base article 303013);"),
+    (GUIDE, f"Only computers with Windows 2000 Service Pack {SERVICE_PACK['Windows 2000']} or later need the value; "
+            f"Windows XP with Service Pack {SERVICE_PACK['Windows XP']} or later does not"),
     (GUIDE, "let only systems with 48-bit LBA support write to it."),
     (GUIDE, "Do not boot such a system on this computer, as a second system on the same disk or from "
             "another disk, and do not move the disk to a computer that runs one."),
@@ -61,11 +68,17 @@ FACTS = [
     (TERMS, f"Halvenor makes the change only on Windows 2000 with Service Pack "
             f"{SERVICE_PACK['Windows 2000']} or later, on Windows XP with Service Pack "
             f"{SERVICE_PACK['Windows XP']} or later,"),
-    (TERMS, "Do not undo it while data is stored beyond the first 137 gigabytes of a disk"),
+    (TERMS, f"on Windows XP with Service Pack {SERVICE_PACK['Windows XP']} or later the support stays on"),
+    (TERMS, "Do not undo it while data is stored beyond the first 137 gigabytes of a disk: Windows 2000 without the "
+            "value is itself a system without 48-bit LBA support."),
     (TERMS, f"do not let a system without 48-bit LBA support, such as Windows 98, Windows 2000 "
             f"before Service Pack {SERVICE_PACK['Windows 2000']} or Windows XP without a service pack, "
-            "write to that disk, on this computer or on another"),
+            "write to that disk, on this computer or on another: its writes can wrap around to the front of the "
+            "disk's file system and overwrite the data there."),
 ]
+# Said once, and misleading: the danger of undoing is not that Windows 2000 cannot reach the data
+# beyond the limit but that, a system without 48-bit LBA again, it writes over the start of the disk.
+REFUTED = [(GUIDE, "cannot reach"), (TERMS, "cannot reach")]
 # "Windows 2000 ... Service Pack n" within one sentence, with no other Windows named between.
 STATED_SERVICE_PACK = re.compile(r"(Windows (?:2000|XP))\b(?:(?!Windows|\.\s).)*?\bService Pack (\d+)")
 STATED_ATAPI_BUILD = re.compile(r"\b(5\.[01]\.2[16]\d\d)\.(\d+)")
@@ -106,6 +119,9 @@ def check_facts(texts):
     for where, fact in FACTS:
         if fact not in texts[where]:
             problems.append(f"the {where} text no longer states {fact!r}")
+    for where, wrong in REFUTED:
+        if wrong in texts[where]:
+            problems.append(f"the {where} text states {wrong!r} again")
     for where, text in texts.items():
         for match in STATED_SERVICE_PACK.finditer(text):
             if int(match.group(2)) != SERVICE_PACK[match.group(1)]:
