@@ -13,7 +13,7 @@
 // ("value before: ") and after the run, whatever became of it ("value after: "). --save-hklm
 // writes all of HKLM to FILE in one request to Wine's server, in the server's own text format: an
 // export through reg.exe asks for each of its some 100,000 values in turn, which takes a minute
-// in an emulated machine.
+// in an emulated machine. It copies HKLM only while Wine is not writing its display devices.
 
 #include <windows.h>
 #include <aclapi.h>
@@ -33,6 +33,9 @@
 
 #include "resource.h"
 #include "shown_texts.h"
+
+// Not declared by the toolchain's headers; ntdll exports it.
+extern "C" NTSTATUS NTAPI NtCreateMutant(PHANDLE mutex, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, BOOLEAN owned);
 
 namespace {
 
@@ -535,6 +538,48 @@ int ShowValue() {
     return 0;
 }
 
+// Wine writes its display devices' keys anew whenever a desktop starts or its display changes
+// (the GPU, adapter and monitor under Enum, and their class and video keys): it empties them
+// and fills them again, holding the mutex display_device_init of the session throughout. A
+// copy of HKLM taken meanwhile lacks part of them, as a copy taken before or after does not.
+// Wine 8.0 counts the name's closing NUL into its length, which makes its mutex another object
+// than the one later Wines name; only the native call can name it. Holding both, in one
+// order, waits for either Wine.
+class DisplayRegistrationLock {
+public:
+    DisplayRegistrationLock() {
+        DWORD session = 0;
+        ProcessIdToSessionId(GetCurrentProcessId(), &session);
+        std::wstring name = L"\\Sessions\\" + std::to_wstring(session) + L"\\BaseNamedObjects\\display_device_init";
+        for (bool withNul : {true, false}) {
+            UNICODE_STRING text;
+            text.Buffer = &name[0];
+            text.Length = static_cast<USHORT>((name.size() + (withNul ? 1 : 0)) * sizeof(wchar_t));
+            text.MaximumLength = static_cast<USHORT>((name.size() + 1) * sizeof(wchar_t));
+            OBJECT_ATTRIBUTES attributes;
+            InitializeObjectAttributes(&attributes, &text, OBJ_OPENIF, nullptr, nullptr);
+            HANDLE mutex = nullptr;
+            const NTSTATUS status = NtCreateMutant(&mutex, MUTEX_ALL_ACCESS, &attributes, FALSE);
+            if (status < 0) Fail("cannot open Wine's display mutex (status " + std::to_string(status) + ")");
+            held_.push_back(mutex);
+            // Abandoned by a writer that was killed, it is this process's all the same.
+            const DWORD waited = WaitForSingleObject(mutex, kWindowTimeoutMs);
+            if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED)
+                Fail("Wine's display registration did not finish within " + std::to_string(kWindowTimeoutMs / 1000) + " s");
+        }
+    }
+
+    ~DisplayRegistrationLock() {
+        for (auto mutex = held_.rbegin(); mutex != held_.rend(); ++mutex) {
+            ReleaseMutex(*mutex);
+            CloseHandle(*mutex);
+        }
+    }
+
+private:
+    std::vector<HANDLE> held_;
+};
+
 int SaveHklm(const char* file) {
     HANDLE token;
     TOKEN_PRIVILEGES backup = {};
@@ -548,12 +593,19 @@ int SaveHklm(const char* file) {
     CloseHandle(token);
     if (!enabled || error != ERROR_SUCCESS) Fail("cannot enable the backup privilege (error " + std::to_string(error) + ")");
     // Wine's desktop registers the display's adapter and monitor as it starts, and a process that
-    // opens no window does not wait for it: a copy taken meanwhile would lack what a later one
-    // holds. Asking for the desktop window waits until the desktop is up.
+    // opens no window does not wait for it. Asking for the desktop window starts the desktop;
+    // asking for a display device then registers them if nobody has yet.
     GetDesktopWindow();
+    DISPLAY_DEVICEA device = {};
+    device.cb = sizeof device;
+    EnumDisplayDevicesA(nullptr, 0, &device, 0);
     // RegSaveKey refuses to write over a file.
     DeleteFileA(file);
-    const LONG status = RegSaveKeyA(HKEY_LOCAL_MACHINE, file, nullptr);
+    LONG status;
+    {
+        const DisplayRegistrationLock lock;
+        status = RegSaveKeyA(HKEY_LOCAL_MACHINE, file, nullptr);
+    }
     if (status != ERROR_SUCCESS) Fail("cannot save HKLM to " + std::string(file) + " (error " + std::to_string(status) + ")");
     return 0;
 }
