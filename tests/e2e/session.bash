@@ -1,9 +1,9 @@
 # Sourced by tests/e2e/run, scripts/run and scripts/figures: a private X display and a private
 # Wine prefix in which Halvenor.exe can be run and its registry state set up and read back,
 # under either of two Wines (e2e_use_wine):
-#   wine8   Debian 12's Wine 8 in a 32-bit prefix. Its loader is a 32-bit Linux program, so it
-#           runs only where the kernel runs those.
-#   wine10  Debian's Wine 10 in WoW64 mode in a 64-bit prefix, from the root tests/e2e/bootstrap
+#   host32  the host's own Wine (8 on Debian 12, 10 on Debian 13) in a 32-bit prefix. Its loader
+#           is a 32-bit Linux program, so it runs only where the kernel runs those.
+#   wow64   Debian's Wine 10 in WoW64 mode in a 64-bit prefix, from the root tests/e2e/bootstrap
 #           builds: 32-bit Windows code inside a 64-bit Linux process, as 64-bit Windows runs
 #           the program. Where the kernel runs no 32-bit code at all, it runs inside the
 #           emulated machine (tests/e2e/machine).
@@ -21,9 +21,9 @@ e2e_runs_32bit_code() {
 e2e_use_wine() {
     E2E_WINE=$1
     case $1 in
-        wine8) export WINEARCH=win32 ;;
-        wine10) export WINEARCH=win64 PATH=$E2E_TOP/build/wine10/bin:$PATH ;;
-        *) echo "unknown Wine $1 (wine8 or wine10)" >&2; return 1 ;;
+        host32) export WINEARCH=win32 ;;
+        wow64) export WINEARCH=win64 PATH=$E2E_TOP/build/wine10/bin:$PATH ;;
+        *) echo "unknown Wine $1 (host32 or wow64)" >&2; return 1 ;;
     esac
 }
 
@@ -34,11 +34,11 @@ e2e_wine_can_run() {
     if ! said=$(wine --version 2>&1); then
         echo "$E2E_WINE cannot start on this machine: $said" >&2
         if grep -q 'Exec format error' <<<"$said"; then
-            echo "(its kernel does not run 32-bit programs, and Wine 8 starts 32-bit Windows programs through its 32-bit loader)" >&2
+            echo "(its kernel does not run 32-bit programs, and this Wine starts 32-bit Windows programs through its 32-bit loader)" >&2
         fi
         return 1
     fi
-    if [[ $E2E_WINE == wine10 ]] && ! e2e_runs_32bit_code; then
+    if [[ $E2E_WINE == wow64 ]] && ! e2e_runs_32bit_code; then
         echo "$E2E_WINE cannot run 32-bit code here: the kernel refuses a 64-bit process's far return into its 32-bit code segment (build/e2e-probe/compat32)" >&2
         return 1
     fi
@@ -106,7 +106,7 @@ e2e_prefix() {
     [[ -z ${E2E_IN_MACHINE:-} ]] || WINEPREFIX=/tmp/e2e$dir/prefix
     E2E_PRISTINE=$dir/pristine
     local fonts=/usr/share/wine/fonts stamp
-    [[ $E2E_WINE == wine8 ]] || fonts=$E2E_TOP/build/wine10/root/usr/share/wine/fonts
+    [[ $E2E_WINE == host32 ]] || fonts=$E2E_TOP/build/wine10/root/usr/share/wine/fonts
     stamp="$(wine --version), $WINEARCH, fonts $(cat "$fonts"/* | md5sum | cut -c1-16)"
     if [[ $(cat "$dir/prefix.stamp" 2>/dev/null) != "$stamp" || ! -e $WINEPREFIX/system.reg ]]; then
         rm -rf "$WINEPREFIX" "$dir/pristine" "$dir/prefix.stamp"
@@ -174,7 +174,7 @@ e2e_windows_reg() {
     local number build csd software='HKEY_LOCAL_MACHINE\Software'
     read -r number build csd <<<"$version"
     # A 32-bit program on 64-bit Windows reads HKLM\Software through its redirected view.
-    [[ $E2E_WINE == wine8 ]] || software+='\Wow6432Node'
+    [[ $E2E_WINE == host32 ]] || software+='\Wow6432Node'
     # Without a version name Wine reports these values; the two numbers would take precedence.
     cat <<EOT
 [HKEY_CURRENT_USER\\Software\\Wine]
