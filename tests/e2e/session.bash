@@ -163,8 +163,8 @@ e2e_twin_prefix() {
 }
 
 # Registry text that sets what GetVersionExA reports: a name Wine knows (win95, win98, winme,
-# nt40, win2k, winxp, win2003, vista, win7), or "MAJOR.MINOR BUILD [SERVICE PACK TEXT]" taken as
-# written.
+# nt40, win2k, winxp, win2003, vista, win7, win8, win81, win10), or "MAJOR.MINOR BUILD [SERVICE
+# PACK TEXT]" taken as written.
 e2e_windows_reg() {
     local version=$1
     if [[ $version != *.* ]]; then
