@@ -8,12 +8,12 @@
 //
 // STEP is one of esc, agree, disagree, close (the agreement dialog) or BOX=ANSWER, with BOX one
 // of not-applicable, already-enabled, enable-prompt, write-failed, restart-prompt and ANSWER
-// ok, yes or no. With no step, Halvenor must end without showing any window. Exit code 0
-// means every check held. A run prints the value as --show-value does, before Halvenor starts
-// ("value before: ") and after the run, whatever became of it ("value after: "). --save-hklm
+// ok, yes or no. With no step, Halvenor must end without showing any window. --save-hklm
 // writes all of HKLM to FILE in one request to Wine's server, in the server's own text format: an
 // export through reg.exe asks for each of its some 100,000 values in turn, which takes a minute
 // in an emulated machine. It copies HKLM only while Wine is not writing its display devices.
+// What tests/e2e/run reads of the driver's output and files is in docs/testing.md (The runner
+// and the driver): change both together.
 
 #include <windows.h>
 #include <aclapi.h>
