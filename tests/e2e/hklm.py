@@ -1,17 +1,14 @@
 #!/usr/bin/python3
-"""Compares the copies of HKLM that tests/e2e/run takes with driver.exe --save-hklm (RegSaveKey
-under Wine, which writes the server's own text format).
+"""Compares copies of HKLM that driver.exe --save-hklm writes (RegSaveKey under Wine: the server's
+own text format) for tests/e2e/run, and prints what it finds, or nothing.
 
   hklm.py diff LANE ONE OTHER [enable-big-lba] [windows-version]
-      every line of ONE or OTHER that the other lacks ("< " ONE's, "> " OTHER's), apart from
-      what the lane's Wine writes by itself and what is allowed: EnableBigLba with the Atapi and
-      Parameters keys, and the Windows version values that every row sets;
-  hklm.py wow6432 COPY
-      every EnableBigLba under a Wow6432Node, a 32-bit view of the registry;
+      the lines only ONE holds ("< ") or only OTHER ("> "), but for what the lane's Wine writes
+      by itself and what is allowed: EnableBigLba and its keys, the Windows version values
+  hklm.py wow6432 COPY      every EnableBigLba under a Wow6432Node, a 32-bit view
   hklm.py --self-test
 
-Prints nothing when nothing is found. A copy that is missing, empty or unreadable is reported:
-it must never pass for one without differences.
+A copy that is missing or cannot be read is reported, never taken for one without differences.
 """
 import difflib
 import os
@@ -56,8 +53,6 @@ def lines(path):
             text = file.read().decode('utf-8', 'surrogateescape')
     except OSError as error:
         raise Unreadable(f'cannot read {path}: {error.strerror}')
-    if not text:
-        raise Unreadable(f'{path} is empty')
     key, out = '', []
     for line in text.replace('\r', '').split('\n'):
         if line.startswith('['):
@@ -90,123 +85,83 @@ def wow6432(copy):
         return [f'no registry to read: {error}']
 
 
-# The self-test's copy: Wine's format, with a continued line, the keys each lane's Wine rewrites,
-# and the Atapi key.
-BASE = r'''WINE REGISTRY Version 2
-;; All keys relative to REGISTRY\\Machine
-
-#arch=win64
-
-[Software\\Microsoft\\Windows NT\\CurrentVersion] 1700000000
-#time=1d9a0a0a0a0a0a0
-"CurrentVersion"="5.1"
-"ProductName"="Microsoft Windows XP"
-"SystemRoot"="C:\\windows"
-
-[Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion] 1700000000
-"CSDVersion"="Service Pack 1"
-
-[System\\ControlSet001\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}\\0000] 1700000000
-"DriverDateData"=hex:41,26,87,d2,a4,87,dd,01
-"DriverDesc"="Wine GPU"
-
-[System\\ControlSet001\\Control\\Video\\{11111111-2222-3333-4444-555555555555}] 1700000000
-"GraphicsDriver"="winex11.drv"
-
-[System\\ControlSet001\\Services\\Atapi] 1700000000
-
-[System\\ControlSet001\\Services\\Atapi\\Parameters] 1700000000
-"EnableBigLba"=dword:00000000
-
-[System\\ControlSet001\\Services\\Disk] 1700000000
-"FilterData"=hex:02,00,00,00,\
-  00,00,60,00
-'''
-VIDEO = r'System\\ControlSet001\\Control\\Video\\{11111111-2222-3333-4444-555555555555}'
-NEW_VIDEO = r'System\\ControlSet001\\Control\\Video\\{66666666-7777-8888-9999-aaaaaaaaaaaa}'
-NEW_DATE = '"DriverDateData"=hex:df,e0,8b,e0,a4,87,dd,01'
-STRAY = '[System\\\\ControlSet001\\\\Control\\\\Stray] 1700000001\n"Value"=dword:00000001\n'
-ENABLED = ('"EnableBigLba"=dword:00000000', '"EnableBigLba"=dword:00000001')
-ATAPI_KEYS = BASE[BASE.index('[System\\\\ControlSet001\\\\Services\\\\Atapi]'):BASE.index('[System\\\\ControlSet001\\\\Services\\\\Disk]')]
-ATAPI_KEY = '[System\\\\ControlSet001\\\\Services\\\\Atapi] 1700000000\n'
-ATAPI = '[HKEY_LOCAL_MACHINE\\System\\ControlSet001\\Services\\Atapi'
-CLASS = '[HKEY_LOCAL_MACHINE\\System\\ControlSet001\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}\\0000]'
-TIMES = ('1700000000', '1700000009'), ('#time=1d9a0a0a0a0a0a0', '#time=1d9b0b0b0b0b0b0')
-
-# What is changed in the copy after (or before), the lanes and allowances compared, and the lines expected.
+# The self-test's copies: the keys every copy holds, then each case's own, before and after. A
+# line in brackets starts a key, whose time stamp differs between the two.
+COMMON = [r'[Software\Microsoft\Windows NT\CurrentVersion]', r'"SystemRoot"="C:\\windows"']
+ATAPI, PARAMETERS = r'[System\ControlSet001\Services\Atapi]', r'[System\ControlSet001\Services\Atapi\Parameters]'
+OFF, ON = '"EnableBigLba"=dword:00000000', '"EnableBigLba"=dword:00000001'
+VERSION = r'[Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion]'
+CLASS = r'[System\ControlSet001\Control\Class\{4D36E968-E325-11CE-BFC1-08002BE10318}\0000]'
+VIDEO = r'[System\ControlSet001\Control\Video\{11111111-2222-3333-4444-555555555555}]'
+NEW_VIDEO = r'[System\ControlSet001\Control\Video\{66666666-7777-8888-9999-aaaaaaaaaaaa}]'
+DATE, NEW_DATE, GRAPHICS = '"DriverDateData"=hex:41,26,87,d2,a4,87,dd,01', '"DriverDateData"=hex:df,e0,8b,e0,a4,87,dd,01', \
+    '"GraphicsDriver"="winex11.drv"'
+M = r'[HKEY_LOCAL_MACHINE\System\ControlSet001'
+SEEN_CLASS, SEEN_VERSION, SEEN_VIDEO = (r'[HKEY_LOCAL_MACHINE' + '\\' + key[1:] for key in (CLASS, VERSION, NEW_VIDEO))
+BOTH = 'host32 wow64'
+# What each case compares in which lanes, with which allowances, and the lines it must find.
 CASES = [
-    ('key times only', TIMES, 'host32 wow64', '', []),
-    ('EnableBigLba set, as allowed', [ENABLED], 'host32 wow64', 'enable-big-lba', []),
-    ('EnableBigLba set, with no allowance', [ENABLED], 'host32 wow64', '',
-     [f'< {ATAPI}\\Parameters] {ENABLED[0]}', f'> {ATAPI}\\Parameters] {ENABLED[1]}']),
-    ('Atapi and Parameters keys made, as allowed', [(ATAPI_KEYS, '', 'before'), ENABLED], 'host32 wow64', 'enable-big-lba', []),
-    ('a key beside them', [(ATAPI_KEYS, ATAPI_KEYS.replace('Atapi]', 'Atapi2]').replace('Atapi\\\\Parameters]', 'Atapi\\\\Parameters\\\\Sub]'))],
-     'host32 wow64', 'enable-big-lba', [f'> {ATAPI}2]', f'> {ATAPI}\\Parameters\\Sub]',
-                                        f'> {ATAPI}\\Parameters\\Sub] "EnableBigLba"=dword:00000000']),
-    ('a stray value under another key', [('[System\\\\ControlSet001\\\\Services\\\\Disk]', STRAY + '\n[System\\\\ControlSet001\\\\Services\\\\Disk]'), ENABLED],
-     'host32 wow64', 'enable-big-lba windows-version',
-     ['> [HKEY_LOCAL_MACHINE\\System\\ControlSet001\\Control\\Stray]',
-      '> [HKEY_LOCAL_MACHINE\\System\\ControlSet001\\Control\\Stray] "Value"=dword:00000001']),
-    ('another value of the Atapi key changed', [(ATAPI_KEY, ATAPI_KEY + '"Start"=dword:00000000\n', 'before'),
-     (ATAPI_KEY, ATAPI_KEY + '"Start"=dword:00000003\n')], 'host32 wow64',
-     'enable-big-lba', [f'< {ATAPI}] "Start"=dword:00000000', f'> {ATAPI}] "Start"=dword:00000003']),
-    ('a value beside EnableBigLba', [(ENABLED[0], ENABLED[0] + '\n"EnableBigLbaToo"=dword:00000001')], 'host32 wow64',
-     'enable-big-lba', [f'> {ATAPI}\\Parameters] "EnableBigLbaToo"=dword:00000001']),
-    ('a continued line changed', [('  00,00,60,00', '  00,00,61,00')], 'host32 wow64', 'enable-big-lba',
-     ['< [HKEY_LOCAL_MACHINE\\System\\ControlSet001\\Services\\Disk]   00,00,60,00',
-      '> [HKEY_LOCAL_MACHINE\\System\\ControlSet001\\Services\\Disk]   00,00,61,00']),
-    ('Windows version values set, as allowed', [('"CurrentVersion"="5.1"', '"CurrentVersion"="6.1"'),
-     ('"Service Pack 1"', '"Service Pack 2"')], 'host32 wow64', 'windows-version', []),
-    ('another value of the version key', [('Windows XP', 'Windows 7')], 'host32 wow64', 'windows-version',
-     ['< [HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion] "ProductName"="Microsoft Windows XP"',
-      '> [HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion] "ProductName"="Microsoft Windows 7"']),
-    ("Wine 10's driver date and desktop video key", [('"DriverDateData"=hex:41,26,87,d2,a4,87,dd,01', NEW_DATE),
-     (VIDEO, NEW_VIDEO)], 'host32 wow64', '', []),
-    ('the video key with one more value', [(VIDEO + '] 1700000000\n', NEW_VIDEO + '] 1700000000\n"Mode"=dword:00000001\n')],
-     'wow64', '', [f'> [HKEY_LOCAL_MACHINE\\{NEW_VIDEO.replace(chr(92) * 2, chr(92))}] "Mode"=dword:00000001']),
-    ('a driver date of another length', [('"DriverDateData"=hex:41,26,87,d2,a4,87,dd,01', '"DriverDateData"=hex:41,26,87,d2,a4,87,dd,01,02')],
-     'wow64', '', [f'> {CLASS} "DriverDateData"=hex:41,26,87,d2,a4,87,dd,01,02']),
-    ("another value of the display adapter's key", [('"Wine GPU"', '"Other GPU"')], 'wow64', '',
-     [f'< {CLASS} "DriverDesc"="Wine GPU"', f'> {CLASS} "DriverDesc"="Other GPU"']),
+    ('EnableBigLba and its keys made', BOTH, 'enable-big-lba', [], [ATAPI, PARAMETERS, ON], []),
+    ('the same with nothing allowed', BOTH, '', [], [ATAPI, PARAMETERS, ON],
+     [rf'> {M}\Services\Atapi]', rf'> {M}\Services\Atapi\Parameters]', rf'> {M}\Services\Atapi\Parameters] {ON}']),
+    ('EnableBigLba set', BOTH, 'enable-big-lba', [ATAPI, PARAMETERS, OFF], [ATAPI, PARAMETERS, ON], []),
+    ('a value beside it', BOTH, 'enable-big-lba', [PARAMETERS, OFF], [PARAMETERS, ON, '"EnableBigLbaToo"=dword:00000001'],
+     [rf'> {M}\Services\Atapi\Parameters] "EnableBigLbaToo"=dword:00000001']),
+    ('another value of the Atapi key changed', BOTH, 'enable-big-lba', [ATAPI, '"Start"=dword:00000000'],
+     [ATAPI, '"Start"=dword:00000003'], [rf'< {M}\Services\Atapi] "Start"=dword:00000000', rf'> {M}\Services\Atapi] "Start"=dword:00000003']),
+    ('keys beside them', BOTH, 'enable-big-lba', [], [ATAPI[:-1] + '2]', PARAMETERS[:-1] + r'\Sub]', ON],
+     [rf'> {M}\Services\Atapi2]', rf'> {M}\Services\Atapi\Parameters\Sub]', rf'> {M}\Services\Atapi\Parameters\Sub] {ON}']),
+    ('a stray value under another key', BOTH, 'enable-big-lba windows-version', [],
+     [r'[System\ControlSet001\Control\Stray]', '"Value"=dword:00000001'],
+     [rf'> {M}\Control\Stray]', rf'> {M}\Control\Stray] "Value"=dword:00000001']),
+    ('a continued line changed', BOTH, '', [r'[Disk]', '"FilterData"=hex:02,00,\\', '  00,60'],
+     [r'[Disk]', '"FilterData"=hex:02,00,\\', '  00,61'], [r'< [HKEY_LOCAL_MACHINE\Disk]   00,60', r'> [HKEY_LOCAL_MACHINE\Disk]   00,61']),
+    ('Windows version values set', BOTH, 'windows-version', [VERSION, '"CurrentVersion"="5.1"', '"CSDVersion"="Service Pack 1"'],
+     [VERSION, '"CurrentVersion"="6.1"', '"CSDVersion"="Service Pack 2"'], []),
+    ('another value of that key', BOTH, 'windows-version', [VERSION, '"ProductName"="XP"'], [VERSION, '"ProductName"="7"'],
+     [f'< {SEEN_VERSION} "ProductName"="XP"', f'> {SEEN_VERSION} "ProductName"="7"']),
+    ("Wine 10's driver date and desktop video key", BOTH, '', [CLASS, DATE, VIDEO, GRAPHICS], [CLASS, NEW_DATE, NEW_VIDEO, GRAPHICS], []),
+    ('that video key with one more value', 'wow64', '', [VIDEO, GRAPHICS], [NEW_VIDEO, GRAPHICS, '"Mode"=dword:00000001'],
+     [f'> {SEEN_VIDEO} "Mode"=dword:00000001']),
+    ('a driver date of another length', 'wow64', '', [CLASS, DATE], [CLASS, DATE + ',02'],
+     [f'> {SEEN_CLASS} {DATE},02']),
+    ("another value of the display adapter's key", 'wow64', '', [CLASS, '"DriverDesc"="Wine GPU"'], [CLASS, '"DriverDesc"="Other GPU"'],
+     [f'< {SEEN_CLASS} "DriverDesc"="Wine GPU"', f'> {SEEN_CLASS} "DriverDesc"="Other GPU"']),
 ]
+
+
+def registry(lines, stamp):
+    text = 'WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n'
+    for line in COMMON + lines:
+        text += f'\n{line.replace(chr(92), chr(92) * 2)} {stamp}\n#time={stamp:x}\n' if line.startswith('[') else f'{line}\n'
+    return text
 
 
 def self_test():
     failures = []
     with tempfile.TemporaryDirectory() as folder:
         def copy(name, text):
-            path = os.path.join(folder, name)
-            with open(path, 'w', newline='') as file:
+            with open(os.path.join(folder, name), 'w', newline='') as file:
                 file.write(text)
-            return path
-        for what, changes, lanes, allowed, expected in CASES:
-            texts = {'before': BASE, 'after': BASE}
-            for old, new, *which in changes:
-                which = which[0] if which else 'after'
-                if old not in texts[which]:
-                    failures.append(f'{what}: the copy holds no {old!r}')
-                texts[which] = texts[which].replace(old, new)
-            before, after = (copy(f'{which}.reg', text) for which, text in texts.items())
+            return file.name
+        for what, lanes, allowed, before, after, expected in CASES:
             for lane in lanes.split():
-                found = diff(lane, before, after, allowed.split())
+                found = diff(lane, copy('before.reg', registry(before, 1700000000)), copy('after.reg', registry(after, 1700000009)),
+                             allowed.split())
                 if sorted(found) != sorted(expected):
                     failures.append(f'{what} ({lane}): expected {expected}, found {found}')
-        before = copy('before.reg', BASE)
-        # Copies that cannot be compared: none may pass for equal, in either order.
-        crlf = copy('crlf.reg', BASE.replace('\n', '\r\n'))
+        # Copies that cannot be compared: none may pass for one without differences.
+        base = copy('base.reg', registry([], 1700000000))
         for what, path in [('a missing copy', os.path.join(folder, 'missing.reg')), ('an empty copy', copy('empty.reg', '')),
                            ('an unreadable copy', folder), ('a copy of another format', copy('other.reg', 'REGEDIT4\n'))]:
-            for pair in (before, path), (path, before):
-                found = diff('wow64', *pair)
-                if len(found) != 1 or not found[0].startswith('no registry to compare: '):
+            for found in diff('wow64', base, path), diff('wow64', path, base), wow6432(path):
+                if len(found) != 1 or not found[0].startswith('no registry to '):
                     failures.append(f'{what}: {found}')
-            if wow6432(path) == []:
-                failures.append(f'{what} passed the Wow6432Node check')
-        if diff('host32', before, crlf):
+        if diff('host32', base, copy('crlf.reg', registry([], 1700000000).replace('\n', '\r\n'))):
             failures.append('CR LF line breaks made a difference')
-        wow = copy('wow.reg', BASE + '\n[Software\\\\Wow6432Node\\\\Atapi] 1700000000\n"enablebiglba"=dword:00000001\n')
-        if wow6432(before) or wow6432(wow) != ['[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Atapi] "enablebiglba"=dword:00000001']:
-            failures.append(f'Wow6432Node check: {wow6432(before)} and {wow6432(wow)}')
+        copies = wow6432(copy('wow.reg', registry([r'[Software\WOW6432Node\Atapi]', '"enablebiglba"=dword:00000001'], 1)))
+        if wow6432(base) or copies != [r'[HKEY_LOCAL_MACHINE\Software\WOW6432Node\Atapi] "enablebiglba"=dword:00000001']:
+            failures.append(f'Wow6432Node check: {wow6432(base)} and {copies}')
     for failure in failures:
         print(f'FAIL {failure}')
     print(f'hklm.py self-test: {len(CASES)} comparisons and 4 unreadable copies, {len(failures)} failure(s)')
