@@ -31,6 +31,7 @@ set(HALVENOR_WIN32_LINK_OPTIONS
 # whatever they bring to the 386.
 add_library(halvenor_runtime OBJECT src/runtime/c_runtime.cpp src/runtime/cxx_runtime.cpp src/runtime/system_dlls.cpp)
 target_compile_options(halvenor_runtime PRIVATE -Wall -Wextra -Werror ${HALVENOR_WIN32_COMPILE_OPTIONS})
+target_include_directories(halvenor_runtime PRIVATE src)
 # The compiler would otherwise recognise the byte loops of memcpy and memset and call them.
 set_source_files_properties(src/runtime/c_runtime.cpp PROPERTIES
     COMPILE_OPTIONS "-ffreestanding;-fno-tree-loop-distribute-patterns")

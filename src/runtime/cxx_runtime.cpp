@@ -10,6 +10,8 @@
 #include <new>
 #include <string>
 
+#include "exit_codes.h"
+
 // The one template the program uses from the library. libstdc++'s headers declare it an
 // extern template, which would take every member from the prebuilt archive.
 template class std::basic_string<char>;
@@ -17,9 +19,9 @@ template class std::basic_string<char>;
 namespace {
 
 // Out of memory, or a string asked to grow past its maximum or built from a null pointer:
-// nothing in the program can go on from there. End at once and quietly, with the exit code
-// msvcrt's abort gives.
-[[noreturn]] void EndAsAbortWould() { ExitProcess(3); }
+// nothing in the program can go on from there. End at once and quietly, as msvcrt's abort
+// would.
+[[noreturn]] void EndAsAbortWould() { ExitProcess(kExitAborted); }
 
 }  // namespace
 

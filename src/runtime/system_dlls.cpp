@@ -18,11 +18,9 @@
 //     program's code calls every function by its own name and knows nothing of this.
 #include <windows.h>
 
-namespace {
+#include "exit_codes.h"
 
-// Exit codes, beside 1, 2 and 4 (a text that cannot be loaded) and 3 (out of memory).
-constexpr UINT kRedirected = 5;    // <program>.local or <program>.manifest exists
-constexpr UINT kUnbound = 6;       // the system folder, USER32, ADVAPI32 or one of their functions is missing
+namespace {
 
 enum Dll { kUser32, kAdvapi32 };
 
@@ -84,7 +82,7 @@ struct SystemPath {
     UINT folder;
 
     SystemPath() : folder(GetSystemDirectoryA(text, MAX_PATH)) {
-        if (folder == 0 || folder >= MAX_PATH || !SetCurrentDirectoryA(text)) ExitProcess(kUnbound);
+        if (folder == 0 || folder >= MAX_PATH || !SetCurrentDirectoryA(text)) ExitProcess(kExitUnbound);
         if (text[folder - 1] != '\\') text[folder++] = '\\';
     }
 
@@ -157,7 +155,7 @@ void NarrowSearch() {
 }  // namespace
 
 extern "C" void LoadSystemDlls() {
-    if (RedirectionFilePresent()) ExitProcess(kRedirected);
+    if (RedirectionFilePresent()) ExitProcess(kExitRedirected);
     // A CD drive without a disc, or any other drive that is not ready, fails quietly instead
     // of asking the user with a box of the system's.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
@@ -175,12 +173,12 @@ extern "C" void LoadSystemDlls() {
     const char* const names[2] = {"user32", "advapi32"};
     for (int dll = kUser32; dll <= kAdvapi32; ++dll) {
         dlls[dll] = LoadLibraryA(system.Of(names[dll]));
-        if (!dlls[dll]) ExitProcess(kUnbound);
+        if (!dlls[dll]) ExitProcess(kExitUnbound);
     }
     // Windows would refuse to start a program whose import is missing; calling a null pointer
     // instead would be worse.
     for (const Binding& binding : kBindings) {
         *binding.slot = GetProcAddress(dlls[binding.dll], binding.name);
-        if (!*binding.slot) ExitProcess(kUnbound);
+        if (!*binding.slot) ExitProcess(kExitUnbound);
     }
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "exit_codes.h"
+
 HINSTANCE g_instance = nullptr;
 
 namespace {
@@ -31,12 +33,12 @@ const BrandToken BrandTokenTable[5] = {
 };
 
 ResString& ResString::Load(HINSTANCE instance, UINT id) {
-    if (instance == nullptr) RaiseResourceError(1);
+    if (instance == nullptr) RaiseResourceError(kExitNoModule);
 
     char buffer[2048];
     const int copied = LoadStringA(instance, id, buffer, sizeof buffer);
-    if (copied == 0) RaiseResourceError(2);
-    if (copied < 0) RaiseResourceError(4);
+    if (copied == 0) RaiseResourceError(kExitNoEntry);
+    if (copied < 0) RaiseResourceError(kExitNegativeCount);
 
     // Up to the first zero: an entry may hold one of its own, and LoadStringA stops at 2047.
     assign(buffer, std::find(buffer, buffer + sizeof buffer - 1, '\0'));

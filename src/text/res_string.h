@@ -9,9 +9,9 @@
 // The module whose resources hold every text and the dialog; set once, first thing in WinMain.
 extern HINSTANCE g_instance;
 
-// Raised by ResString::Load as the bare code: 1 no module, 2 no such (or an empty) entry,
-// 4 the loader reported a negative count. Where the build has no C++ exceptions (the Windows
-// image), the process ends instead, with the code as its exit code.
+// Raised by ResString::Load as the bare code, one of the text codes of exit_codes.h. Where the
+// build has no C++ exceptions (the Windows image), the process ends instead, with the code as
+// its exit code.
 using ResourceError = std::uint32_t;
 
 struct BrandToken {

@@ -8,12 +8,12 @@
 //
 // STEP is one of esc, agree, disagree, close (the agreement dialog) or BOX=ANSWER, with BOX one
 // of not-applicable, already-enabled, enable-prompt, write-failed, restart-prompt and ANSWER
-// ok, yes or no. With no step, Halvenor must end without showing any window. Exit code 0
-// means every check held. A run prints the value as --show-value does, before Halvenor starts
-// ("value before: ") and after the run, whatever became of it ("value after: "). --save-hklm
+// ok, yes or no. With no step, Halvenor must end without showing any window. --save-hklm
 // writes all of HKLM to FILE in one request to Wine's server, in the server's own text format: an
 // export through reg.exe asks for each of its some 100,000 values in turn, which takes a minute
 // in an emulated machine. It copies HKLM only while Wine is not writing its display devices.
+// What tests/e2e/run reads of the driver's output and files is in docs/testing.md (The runner
+// and the driver): change both together.
 
 #include <windows.h>
 #include <aclapi.h>
@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "atapi_key.h"
 #include "resource.h"
 #include "shown_texts.h"
 
@@ -39,7 +40,6 @@ extern "C" NTSTATUS NTAPI NtCreateMutant(PHANDLE mutex, ACCESS_MASK access, POBJ
 
 namespace {
 
-constexpr char kKeyPath[] = "System\\CurrentControlSet\\Services\\Atapi\\Parameters";
 constexpr DWORD kWindowTimeoutMs = 20000;
 constexpr DWORD kExitTimeoutMs = 10000;
 // The statics that hold a message box's text and icon, in Windows and in Wine alike.
@@ -483,7 +483,7 @@ struct KeyAccessDenial {
 
     KeyAccessDenial() {
         HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAtapiSubKey, 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS)
             Fail("the key to lock does not exist");
         DWORD size = 0;
         RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
@@ -508,7 +508,7 @@ struct KeyAccessDenial {
 
     ~KeyAccessDenial() {
         HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAtapiSubKey, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return;
         RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved.data());
         RegCloseKey(key);
     }
@@ -518,14 +518,14 @@ struct KeyAccessDenial {
 // size of a REG_DWORD.
 int ShowValue() {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAtapiSubKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
         std::printf("no key\n");
         return 0;
     }
     DWORD type = 0;
     BYTE data[64];
     DWORD size = sizeof data;
-    const LONG status = RegQueryValueExA(key, "EnableBigLba", nullptr, &type, data, &size);
+    const LONG status = RegQueryValueExA(key, kBigLbaValue, nullptr, &type, data, &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
         std::printf(status == ERROR_FILE_NOT_FOUND ? "no value\n" : "unreadable value (error %ld)\n", status);

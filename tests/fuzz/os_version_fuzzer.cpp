@@ -13,12 +13,11 @@
 #include <cstring>
 #include <vector>
 
+#include "atapi_key.h"
 #include "fake_win32.h"
 #include "system/os_version.h"
 
 namespace {
-
-const char kKey[] = "HKLM\\System\\CurrentControlSet\\Services\\Atapi\\Parameters";
 
 void Require(bool condition, const char* what) {
     if (condition) return;
@@ -57,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t textStart = valueEnd;
     if (flags & 4) {
         const std::vector<BYTE> bytes(data + (valueEnd > 17 ? 17 : valueEnd), data + valueEnd);
-        fake::SetValue(kKey, "EnableBigLba", (flags & 8) ? REG_DWORD : REG_BINARY, bytes);
+        fake::SetValue(kAtapiKey, kBigLbaValue, (flags & 8) ? REG_DWORD : REG_BINARY, bytes);
     }
     char raw[128] = {};
     const std::size_t textLength = size - textStart < sizeof raw ? size - textStart : sizeof raw;

@@ -5,13 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "atapi_key.h"
 #include "fake_win32.h"
 
 namespace {
 
-const char kKey[] = "HKLM\\System\\CurrentControlSet\\Services\\Atapi\\Parameters";
-const char kSubKey[] = "System\\CurrentControlSet\\Services\\Atapi\\Parameters";
-const char kValue[] = "EnableBigLba";
 const std::string kAllAccess = std::to_string(KEY_ALL_ACCESS);
 const LONG kCantWrite = 1013;  // ERROR_CANTWRITE: a status the product must pass on untouched
 
@@ -25,9 +23,9 @@ struct Stored {
 void Prepare(const Stored& stored) {
     fake::Reset();
     if (stored.value)
-        fake::SetValue(kKey, kValue, stored.type, stored.data);
+        fake::SetValue(kAtapiKey, kBigLbaValue, stored.type, stored.data);
     else if (stored.key)
-        fake::AddKey(kKey);
+        fake::AddKey(kAtapiKey);
 }
 
 const Stored kNoKey = {false, false, REG_NONE, {}};
@@ -64,11 +62,11 @@ TEST(ReadLargeDiskSetting, InterpretsWhatTheKeyHolds) {
 
         const auto opens = fake::CallsTo("RegOpenKeyExA");
         ASSERT_EQ(opens.size(), 1u);
-        EXPECT_EQ(opens[0].args, (std::vector<std::string>{"HKLM", kSubKey, "0", kAllAccess, "ptr"}));
+        EXPECT_EQ(opens[0].args, (std::vector<std::string>{"HKLM", kAtapiSubKey, "0", kAllAccess, "ptr"}));
         const auto queries = fake::CallsTo("RegQueryValueExA");
         if (c.stored.key && c.openError == ERROR_SUCCESS) {
             ASSERT_EQ(queries.size(), 1u);
-            EXPECT_EQ(queries[0].args, (std::vector<std::string>{"key", kValue, "null", "null", "ptr", "4"}));
+            EXPECT_EQ(queries[0].args, (std::vector<std::string>{"key", kBigLbaValue, "null", "null", "ptr", "4"}));
             EXPECT_EQ(fake::state().queryBufferOnEntry, (std::vector<BYTE>{0, 0, 0, 0}));
         } else {
             EXPECT_TRUE(queries.empty());
@@ -106,19 +104,19 @@ TEST(WriteLargeDiskSetting, StoresDwordOneOrPassesTheRefusalOn) {
 
         const auto creates = fake::CallsTo("RegCreateKeyExA");
         ASSERT_EQ(creates.size(), 1u);
-        EXPECT_EQ(creates[0].args, (std::vector<std::string>{"HKLM", kSubKey, "0", "", "0", kAllAccess, "null",
-                                                             "ptr", "null"}));
+        EXPECT_EQ(creates[0].args, (std::vector<std::string>{"HKLM", kAtapiSubKey, "0", "", "0", kAllAccess,
+                                                             "null", "ptr", "null"}));
         const auto sets = fake::CallsTo("RegSetValueExA");
         if (c.createError == ERROR_SUCCESS) {
             ASSERT_EQ(sets.size(), 1u);
-            EXPECT_EQ(sets[0].args, (std::vector<std::string>{"key", kValue, "0", "4", "1 0 0 0", "4"}));
+            EXPECT_EQ(sets[0].args, (std::vector<std::string>{"key", kBigLbaValue, "0", "4", "1 0 0 0", "4"}));
         } else {
             EXPECT_TRUE(sets.empty());
-            EXPECT_EQ(fake::KeyExists(kKey), c.stored.key);
+            EXPECT_EQ(fake::KeyExists(kAtapiKey), c.stored.key);
         }
         EXPECT_TRUE(fake::state().openKeys.empty()) << fake::state().openKeys.size() << " key(s) left open";
 
-        const auto after = fake::GetValue(kKey, kValue);
+        const auto after = fake::GetValue(kAtapiKey, kBigLbaValue);
         if (c.expectedStatus == 0) {
             ASSERT_TRUE(after.has_value());
             EXPECT_EQ(after->type, static_cast<DWORD>(REG_DWORD));

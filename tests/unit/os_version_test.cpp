@@ -5,11 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "atapi_key.h"
 #include "fake_win32.h"
 
 namespace {
-
-const char kKey[] = "HKLM\\System\\CurrentControlSet\\Services\\Atapi\\Parameters";
 
 void SetVersion(DWORD platform, DWORD major, DWORD minor, DWORD build, const std::string& csd) {
     fake::Reset();
@@ -174,7 +173,7 @@ TEST(CheckApplicability, ReadsTheSettingOnlyFromTheThresholdsOn) {
         SCOPED_TRACE(std::to_string(c.platform) + " " + std::to_string(c.major) + "." + std::to_string(c.minor) +
                      " '" + c.csd + "'");
         SetVersion(c.platform, c.major, c.minor, 0, c.csd);
-        if (c.stored != None) fake::SetDword(kKey, "EnableBigLba", c.stored == One ? 1 : 0);
+        if (c.stored != None) fake::SetDword(kAtapiKey, kBigLbaValue, c.stored == One ? 1 : 0);
 
         EXPECT_EQ(CheckApplicability(), c.expected);
         EXPECT_EQ(fake::CountCalls("RegOpenKeyExA"), c.expected == NotApplicable ? 0 : 1);
@@ -185,7 +184,7 @@ TEST(CheckApplicability, ReadsTheSettingOnlyFromTheThresholdsOn) {
 TEST(CheckApplicability, FailedVersionQueryLeavesTheRegistryAlone) {
     SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 1");
     fake::state().version.fails = true;
-    fake::SetDword(kKey, "EnableBigLba", 1);
+    fake::SetDword(kAtapiKey, kBigLbaValue, 1);
     EXPECT_EQ(CheckApplicability(), NotApplicable);
     EXPECT_EQ(RegistryCalls(), 0);
 }

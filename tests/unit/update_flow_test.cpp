@@ -9,13 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "atapi_key.h"
 #include "fake_win32.h"
 #include "text/res_string.h"
 
 namespace {
-
-const char kParameters[] = "HKLM\\System\\CurrentControlSet\\Services\\Atapi\\Parameters";
-const char kValueName[] = "EnableBigLba";
 
 struct ExpectedBox {
     UINT text;
@@ -99,7 +97,7 @@ const Road kRoads[] = {
     {"NotApplicableXpWithoutServicePack",
      [] {
          SetVersion(5, 1, "");
-         fake::SetDword(kParameters, kValueName, 0xdeadbeef);
+         fake::SetDword(kAtapiKey, kBigLbaValue, 0xdeadbeef);
          Answer({IDYES, IDYES});
      },
      {kNotApplicable}, false, false, 0xdeadbeef, 0},
@@ -111,7 +109,7 @@ const Road kRoads[] = {
      {kNotApplicable}, false, false, std::nullopt, 0},
     {"AlreadyEnabled",
      [] {
-         fake::SetDword(kParameters, kValueName, 1);
+         fake::SetDword(kAtapiKey, kBigLbaValue, 1);
          Answer({IDYES, IDYES});
      },
      {kAlreadyEnabled}, true, false, 1, 0},
@@ -133,7 +131,7 @@ const Road kRoads[] = {
      {kEnablePrompt, kWriteFailed}, true, true, std::nullopt, 0},
     {"NoRightToOpenKeyForAllAccess",
      [] {
-         fake::SetDword(kParameters, kValueName, 0xdeadbeef);
+         fake::SetDword(kAtapiKey, kBigLbaValue, 0xdeadbeef);
          fake::state().openError = ERROR_ACCESS_DENIED;
          fake::state().createError = ERROR_ACCESS_DENIED;
          Answer({IDYES, IDYES, IDYES});
@@ -141,7 +139,7 @@ const Road kRoads[] = {
      {kEnablePrompt, kWriteFailed}, true, true, 0xdeadbeef, 0},
     {"RestartAnsweredNo",
      [] {
-         fake::SetDword(kParameters, kValueName, 0);
+         fake::SetDword(kAtapiKey, kBigLbaValue, 0);
          Answer({IDYES, IDNO, IDYES});
      },
      {kEnablePrompt, kRestartPrompt}, true, true, 1, 0},
@@ -185,7 +183,7 @@ TEST_P(UpdateFlowRoad, BoxesRegistryAndRestart) {
     EXPECT_EQ(fake::CountCalls("RegOpenKeyExA") > 0, road.readsSetting) << CallLog();
     EXPECT_EQ(fake::CountCalls("RegCreateKeyExA") + fake::CountCalls("RegSetValueExA") > 0, road.triesWrite)
         << CallLog();
-    const std::optional<fake::RegistryValue> value = fake::GetValue(kParameters, kValueName);
+    const std::optional<fake::RegistryValue> value = fake::GetValue(kAtapiKey, kBigLbaValue);
     ASSERT_EQ(value.has_value(), road.valueAfter.has_value());
     if (value) {
         EXPECT_EQ(value->type, static_cast<DWORD>(REG_DWORD));

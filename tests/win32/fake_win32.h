@@ -114,7 +114,7 @@ extern const HINSTANCE kModule;
 extern const HWND kDesktop;
 extern const HWND kDialog;
 
-// Registry helpers; path like "HKLM\\System\\CurrentControlSet\\Services\\Atapi\\Parameters".
+// Registry helpers; a path names its root key first, as kAtapiKey in tests/common/atapi_key.h.
 void AddKey(const std::string& path);
 void SetValue(const std::string& path, const std::string& name, DWORD type, std::vector<BYTE> data);
 void SetDword(const std::string& path, const std::string& name, DWORD value);
