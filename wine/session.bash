@@ -3,14 +3,14 @@
 # under either of two Wines (e2e_use_wine):
 #   host32  the host's own Wine (8 on Debian 12, 10 on Debian 13) in a 32-bit prefix. Its loader
 #           is a 32-bit Linux program, so it runs only where the kernel runs those.
-#   wow64   Debian's Wine 10 in WoW64 mode in a 64-bit prefix, from the root tests/e2e/bootstrap
+#   wow64   Debian's Wine 10 in WoW64 mode in a 64-bit prefix, from the root wine/bootstrap
 #           builds: 32-bit Windows code inside a 64-bit Linux process, as 64-bit Windows runs
 #           the program. Where the kernel runs no 32-bit code at all, it runs inside the
-#           emulated machine (tests/e2e/machine).
+#           emulated machine (wine/machine).
 
 E2E_KEY='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Atapi\Parameters'
 E2E_XVFB_PID=
-E2E_TOP=$(realpath -m "$(dirname "${BASH_SOURCE[0]}")/../..")
+E2E_TOP=$(realpath -m "$(dirname "${BASH_SOURCE[0]}")/..")
 
 # Whether a 64-bit process may run 32-bit code here, which WoW64 needs of the kernel.
 e2e_runs_32bit_code() {
