@@ -44,6 +44,34 @@ e2e_wine_can_run() {
     fi
 }
 
+# Selects the Wine that runs Halvenor.exe for WINE and sets E2E_ROUTE to where it runs:
+#   here     on this machine, or in the emulated machine when this is it
+#   machine  only in the emulated machine, where the caller runs itself again (wine/machine):
+#            the kernel here runs no 32-bit code
+#   none     nowhere here; why is on standard error
+# WINE is host32, wow64, or any: host32 where it runs, otherwise wow64, and always wow64 in the
+# emulated machine, which runs the program as the tests run it there. The host's 32-bit Wine
+# never goes to the emulated machine: there it would only repeat Wine 10's nine slow minutes
+# of rows, and where the kernel runs 32-bit programs its rows run natively.
+e2e_route() {
+    local wine=$1
+    E2E_ROUTE=none
+    if [[ $wine == any ]]; then
+        wine=wow64
+        if [[ -z ${E2E_IN_MACHINE:-} ]]; then
+            e2e_use_wine host32
+            ! e2e_wine_can_run 2>/dev/null || wine=host32
+        fi
+    fi
+    e2e_use_wine "$wine" || return 1
+    if e2e_wine_can_run; then
+        E2E_ROUTE=here
+    elif [[ $wine == wow64 && -z ${E2E_IN_MACHINE:-} ]] && ! e2e_runs_32bit_code &&
+        wine --version >/dev/null 2>&1; then
+        E2E_ROUTE=machine
+    fi
+}
+
 # Starts Xvfb on the first free display and points DISPLAY at it.
 e2e_start_display() {
     local number_file
