@@ -74,3 +74,5 @@ enable_testing()
 add_subdirectory(tests/binary)
 add_subdirectory(tests/release)
 add_subdirectory(tests/e2e)
+# The programs scripts/figures times Halvenor.exe with.
+add_subdirectory(figures)
