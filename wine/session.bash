@@ -12,11 +12,6 @@ E2E_KEY='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Atapi\Parameters'
 E2E_XVFB_PID=
 E2E_TOP=$(realpath -m "$(dirname "${BASH_SOURCE[0]}")/..")
 
-# Whether a 64-bit process may run 32-bit code here, which WoW64 needs of the kernel.
-e2e_runs_32bit_code() {
-    { "$E2E_TOP/build/e2e-probe/compat32"; } >/dev/null 2>&1
-}
-
 # Selects the Wine for what follows: its programs first on PATH, its kind of prefix.
 e2e_use_wine() {
     E2E_WINE=$1
@@ -27,48 +22,30 @@ e2e_use_wine() {
     esac
 }
 
-# Whether the selected Wine can run a 32-bit Windows program here. Says why on standard error
-# if not.
-e2e_wine_can_run() {
+# Selects the Wine for WINE (host32, wow64, or any: host32 where it runs outside the emulated
+# machine, else wow64) and sets E2E_ROUTE to where it runs Halvenor.exe: here (in the emulated
+# machine too, when this is it), machine (only there, where the caller runs itself again through
+# wine/machine: the kernel here runs no 32-bit code), or none, saying why on standard error.
+# The host's 32-bit Wine never goes there: its rows would double Wine 10's nine minutes there.
+e2e_route() {
     local said
+    E2E_ROUTE=none
+    if [[ $1 == any ]]; then
+        [[ -n ${E2E_IN_MACHINE:-} ]] || e2e_route host32 2>/dev/null
+        [[ $E2E_ROUTE == here ]] || e2e_route wow64
+        return
+    fi
+    e2e_use_wine "$1" || return 1
     if ! said=$(wine --version 2>&1); then
         echo "$E2E_WINE cannot start on this machine: $said" >&2
         if grep -q 'Exec format error' <<<"$said"; then
             echo "(its kernel does not run 32-bit programs, and this Wine starts 32-bit Windows programs through its 32-bit loader)" >&2
         fi
-        return 1
-    fi
-    if [[ $E2E_WINE == wow64 ]] && ! e2e_runs_32bit_code; then
+    elif [[ $E2E_WINE == wow64 ]] && ! { "$E2E_TOP/build/e2e-probe/compat32"; } >/dev/null 2>&1; then
         echo "$E2E_WINE cannot run 32-bit code here: the kernel refuses a 64-bit process's far return into its 32-bit code segment (build/e2e-probe/compat32)" >&2
-        return 1
-    fi
-}
-
-# Selects the Wine that runs Halvenor.exe for WINE and sets E2E_ROUTE to where it runs:
-#   here     on this machine, or in the emulated machine when this is it
-#   machine  only in the emulated machine, where the caller runs itself again (wine/machine):
-#            the kernel here runs no 32-bit code
-#   none     nowhere here; why is on standard error
-# WINE is host32, wow64, or any: host32 where it runs, otherwise wow64, and always wow64 in the
-# emulated machine, which runs the program as the tests run it there. The host's 32-bit Wine
-# never goes to the emulated machine: there it would only repeat Wine 10's nine slow minutes
-# of rows, and where the kernel runs 32-bit programs its rows run natively.
-e2e_route() {
-    local wine=$1
-    E2E_ROUTE=none
-    if [[ $wine == any ]]; then
-        wine=wow64
-        if [[ -z ${E2E_IN_MACHINE:-} ]]; then
-            e2e_use_wine host32
-            ! e2e_wine_can_run 2>/dev/null || wine=host32
-        fi
-    fi
-    e2e_use_wine "$wine" || return 1
-    if e2e_wine_can_run; then
+        [[ -n ${E2E_IN_MACHINE:-} ]] || E2E_ROUTE=machine
+    else
         E2E_ROUTE=here
-    elif [[ $wine == wow64 && -z ${E2E_IN_MACHINE:-} ]] && ! e2e_runs_32bit_code &&
-        wine --version >/dev/null 2>&1; then
-        E2E_ROUTE=machine
     fi
 }
 
