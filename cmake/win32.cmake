@@ -72,6 +72,7 @@ set_target_properties(Halvenor PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINAR
 enable_testing()
 
 # Checks of the built image and end-to-end runs under Wine; they run on the build machine.
-add_subdirectory(tests/binary)
 add_subdirectory(tests/release)
 add_subdirectory(tests/e2e)
+# The programs scripts/figures times Halvenor.exe with.
+add_subdirectory(figures)

@@ -9,8 +9,8 @@ passage in double quotes, or the label of a node in a Mermaid diagram. It is tak
 program's when its first words are the first words of one of the program's sentences, whatever
 their case, and must then be part of one such text as the program shows it: a string-table entry
 with the brand name in place of its token, the dialog's caption, or a button label without the &
-that marks its access key. Those texts are the literals of tests/binary/check_resources.py,
-which holds them to the built image.
+that marks its access key. Those texts are the literals of check_resources.py, which holds them
+to the built image.
 
 With --self-test, plants a misquote into each document and fails unless it is reported.
 """
@@ -18,8 +18,7 @@ import os
 import re
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "binary"))
-from check_resources import BRAND, CONTROLS, DIALOG, STRINGS  # noqa: E402
+from check_resources import BRAND, CONTROLS, DIALOG, STRINGS
 
 # Enough words to tell the program's sentences from the sources' and from prose; fewer where a
 # text is shorter, as a button label is.

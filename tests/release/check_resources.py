@@ -246,7 +246,7 @@ def c_literal(text):
 def write_header(path):
     token, name = BRAND
     lines = ["// The texts Halvenor shows, with its brand name in place of the token: written by",
-             "// tests/binary/check_resources.py --header from the literals the binary check holds.",
+             "// tests/release/check_resources.py --header from the literals the binary check holds.",
              "#pragma once", "", "struct ShownText {", "    unsigned id;", "    const char* text;", "};", "",
              "constexpr ShownText kShownStrings[] = {"]
     lines += [f"    {{{sid}, {c_literal(text.replace(token, name))}}}," for sid, text in sorted(STRINGS.items())]

@@ -3,19 +3,14 @@
 # under either of two Wines (e2e_use_wine):
 #   host32  the host's own Wine (8 on Debian 12, 10 on Debian 13) in a 32-bit prefix. Its loader
 #           is a 32-bit Linux program, so it runs only where the kernel runs those.
-#   wow64   Debian's Wine 10 in WoW64 mode in a 64-bit prefix, from the root tests/e2e/bootstrap
+#   wow64   Debian's Wine 10 in WoW64 mode in a 64-bit prefix, from the root wine/bootstrap
 #           builds: 32-bit Windows code inside a 64-bit Linux process, as 64-bit Windows runs
 #           the program. Where the kernel runs no 32-bit code at all, it runs inside the
-#           emulated machine (tests/e2e/machine).
+#           emulated machine (wine/machine).
 
 E2E_KEY='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Atapi\Parameters'
 E2E_XVFB_PID=
-E2E_TOP=$(realpath -m "$(dirname "${BASH_SOURCE[0]}")/../..")
-
-# Whether a 64-bit process may run 32-bit code here, which WoW64 needs of the kernel.
-e2e_runs_32bit_code() {
-    { "$E2E_TOP/build/e2e-probe/compat32"; } >/dev/null 2>&1
-}
+E2E_TOP=$(realpath -m "$(dirname "${BASH_SOURCE[0]}")/..")
 
 # Selects the Wine for what follows: its programs first on PATH, its kind of prefix.
 e2e_use_wine() {
@@ -27,20 +22,30 @@ e2e_use_wine() {
     esac
 }
 
-# Whether the selected Wine can run a 32-bit Windows program here. Says why on standard error
-# if not.
-e2e_wine_can_run() {
+# Selects the Wine for WINE (host32, wow64, or any: host32 where it runs outside the emulated
+# machine, else wow64) and sets E2E_ROUTE to where it runs Halvenor.exe: here (in the emulated
+# machine too, when this is it), machine (only there, where the caller runs itself again through
+# wine/machine: the kernel here runs no 32-bit code), or none, saying why on standard error.
+# The host's 32-bit Wine never goes there: its rows would double Wine 10's nine minutes there.
+e2e_route() {
     local said
+    E2E_ROUTE=none
+    if [[ $1 == any ]]; then
+        [[ -n ${E2E_IN_MACHINE:-} ]] || e2e_route host32 2>/dev/null
+        [[ $E2E_ROUTE == here ]] || e2e_route wow64
+        return
+    fi
+    e2e_use_wine "$1" || return 1
     if ! said=$(wine --version 2>&1); then
         echo "$E2E_WINE cannot start on this machine: $said" >&2
         if grep -q 'Exec format error' <<<"$said"; then
             echo "(its kernel does not run 32-bit programs, and this Wine starts 32-bit Windows programs through its 32-bit loader)" >&2
         fi
-        return 1
-    fi
-    if [[ $E2E_WINE == wow64 ]] && ! e2e_runs_32bit_code; then
+    elif [[ $E2E_WINE == wow64 ]] && ! { "$E2E_TOP/build/e2e-probe/compat32"; } >/dev/null 2>&1; then
         echo "$E2E_WINE cannot run 32-bit code here: the kernel refuses a 64-bit process's far return into its 32-bit code segment (build/e2e-probe/compat32)" >&2
-        return 1
+        [[ -n ${E2E_IN_MACHINE:-} ]] || E2E_ROUTE=machine
+    else
+        E2E_ROUTE=here
     fi
 }
 
