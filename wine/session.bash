@@ -1,6 +1,6 @@
 # Sourced by tests/e2e/run, scripts/run and scripts/figures: a private X display and a private
 # Wine prefix in which Halvenor.exe can be run and its registry state set up and read back,
-# under either of two Wines (e2e_use_wine):
+# under either of two Wines (e2e_route picks one and where it runs):
 #   host32  the host's own Wine (8 on Debian 12, 10 on Debian 13) in a 32-bit prefix. Its loader
 #           is a 32-bit Linux program, so it runs only where the kernel runs those.
 #   wow64   Debian's Wine 10 in WoW64 mode in a 64-bit prefix, from the root wine/bootstrap
